@@ -1,0 +1,123 @@
+#include "platform/CodePage.h"
+
+#include <QString>
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+namespace {
+
+struct IconvCloser {
+    void operator()(iconv_t cd) const { iconv_close(cd); }
+};
+
+// Converts with iconv; an input byte sequence the source code page does not
+// know is replaced by `replacement` and skipped, so any input converts.
+std::string Convert(const char *to, const char *from, std::string_view in, std::string_view replacement)
+{
+    iconv_t raw = iconv_open(to, from);
+    if (raw == reinterpret_cast<iconv_t>(-1))
+        return std::string(in);
+    std::unique_ptr<void, IconvCloser> cd(raw);
+
+    std::string out;
+    out.reserve(in.size() * 2 + 4);
+    char *inPtr = const_cast<char *>(in.data());
+    size_t inLeft = in.size();
+    char buf[1024];
+    while (inLeft > 0) {
+        char *outPtr = buf;
+        size_t outLeft = sizeof buf;
+        size_t rc = iconv(raw, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buf, static_cast<size_t>(outPtr - buf));
+        if (rc == static_cast<size_t>(-1)) {
+            if (errno == E2BIG)
+                continue;
+            // EILSEQ or EINVAL (truncated sequence at the end): skip one byte.
+            out.append(replacement);
+            ++inPtr;
+            --inLeft;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::size_t AnsiLength(std::string_view utf8)
+{
+    return Utf8ToAnsi(utf8).size();
+}
+
+std::size_t Utf8ToAnsiBuffer(std::string_view utf8, char *out, std::size_t size)
+{
+    if (out == nullptr || size == 0)
+        return 0;
+    // One descriptor per thread, opened on first use: the log converts every
+    // entry with it and must not allocate on each call.
+    struct ThreadConverter {
+        iconv_t cd = iconv_open("CP949//TRANSLIT", "UTF-8");
+        ~ThreadConverter()
+        {
+            if (cd != reinterpret_cast<iconv_t>(-1))
+                iconv_close(cd);
+        }
+    };
+    thread_local ThreadConverter converter;
+
+    std::size_t used = 0;
+    const std::size_t room = size - 1;
+    if (converter.cd == reinterpret_cast<iconv_t>(-1)) {
+        used = std::min(utf8.size(), room);
+        std::memcpy(out, utf8.data(), used);
+        out[used] = '\0';
+        return used;
+    }
+    iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+    char *inPtr = const_cast<char *>(utf8.data());
+    size_t inLeft = utf8.size();
+    char *outPtr = out;
+    size_t outLeft = room;
+    while (inLeft > 0 && outLeft > 0) {
+        size_t rc = iconv(converter.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        if (rc != static_cast<size_t>(-1) || errno == E2BIG)
+            break;
+        // An invalid or cut-off sequence: one '?' for its first byte.
+        *outPtr++ = '?';
+        --outLeft;
+        ++inPtr;
+        --inLeft;
+    }
+    used = static_cast<std::size_t>(outPtr - out);
+    out[used] = '\0';
+    return used;
+}
+
+std::string AnsiToUtf8(std::string_view ansi)
+{
+    return Convert("UTF-8", "CP949", ansi, "\xEF\xBF\xBD");
+}
+
+std::string Utf8ToAnsi(std::string_view utf8)
+{
+    return Convert("CP949//TRANSLIT", "UTF-8", utf8, "?");
+}
+
+QString AnsiToQString(std::string_view ansi)
+{
+    const std::string utf8 = AnsiToUtf8(ansi);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string QStringToAnsi(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return Utf8ToAnsi(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+}
+
+} // namespace platform

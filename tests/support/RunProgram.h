@@ -1,0 +1,101 @@
+#pragma once
+// Runs a built program as a separate process in a given folder and collects
+// its exit status and output. Used by the tests that start Velmor.exe and
+// friends the way a user or another program would.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+struct ProgramResult {
+    int exitCode = -1;   // -1 when it did not end by itself in time
+    std::string out;
+    std::string err;
+};
+
+inline std::string ProgramPath(const std::string &name)
+{
+    const char *dir = std::getenv("VELMOR_PROGRAM_DIR");
+    return std::string(dir ? dir : VELMOR_PROGRAM_DIR) + "/" + name;
+}
+
+// Starts `program` with `args` in `cwd`, extra environment `env` ("K=V"),
+// waits up to `timeoutMs`, then kills it.
+inline ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                                const std::filesystem::path &cwd,
+                                const std::vector<std::string> &env = {}, int timeoutMs = 20000)
+{
+    const std::filesystem::path outFile = cwd / ".run-stdout";
+    const std::filesystem::path errFile = cwd / ".run-stderr";
+    std::vector<std::string> argStore{program};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStore;
+    for (char **e = environ; *e; ++e)
+        envStore.emplace_back(*e);
+    envStore.insert(envStore.end(), env.begin(), env.end());
+    std::vector<char *> envp;
+    for (std::string &e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ProgramResult result;
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return result;
+
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool ended = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            ended = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    } else if (WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.exitCode = 128 + WTERMSIG(status);
+    }
+    auto slurp = [](const std::filesystem::path &p) {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return all.str();
+    };
+    result.out = slurp(outFile);
+    result.err = slurp(errFile);
+    std::error_code ec;
+    std::filesystem::remove(outFile, ec);
+    std::filesystem::remove(errFile, ec);
+    return result;
+}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run.
+# Idempotent: when everything is present it prints nothing and changes nothing.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git python3
+  # application framework
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # media stack
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  gstreamer1.0-alsa gstreamer1.0-x gstreamer1.0-plugins-base-apps
+  ffmpeg
+  # network and archives
+  libcurl4-openssl-dev libmspack-dev gcab cabextract
+  # tests
+  googletest libgtest-dev libgmock-dev
+  # desktop stand-ins for headless runs and screenshots; Korean fonts
+  xvfb xauth fonts-nanum
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]} (run as root to install them)" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
