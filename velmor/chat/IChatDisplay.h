@@ -1,0 +1,31 @@
+#pragma once
+// Where the room's displayed lines go: the chat display of the control
+// window. One call appends one run of text with its attributes.
+//
+// Threads: called from the window thread, from the host's per-guest worker
+// threads and from the guest's receive thread, but never from two threads at
+// once (the room serialises the calls, and the lines of one event, such as a
+// chat line's header and text, arrive back to back). An implementation must
+// not block waiting for the window thread (post a queued call instead) and
+// must not call back into the room.
+#include <string>
+
+// Colours are 0xRRGGBB.
+inline constexpr unsigned ChatRgb(unsigned r, unsigned g, unsigned b)
+{
+    return ((r & 0xFFu) << 16) | ((g & 0xFFu) << 8) | (b & 0xFFu);
+}
+inline constexpr unsigned CHAT_COLOR_BLACK = ChatRgb(0, 0, 0);
+inline constexpr unsigned CHAT_COLOR_NOTICE = ChatRgb(84, 84, 84); // line headers, renames
+inline constexpr unsigned CHAT_COLOR_HOST = ChatRgb(0, 128, 0);    // the host's own lines
+inline constexpr int CHAT_SIZE_TEXT = 160;   // twips
+inline constexpr int CHAT_SIZE_NOTICE = 170; // twips
+inline constexpr int CHAT_INDENT_TWIPS = 150;
+
+class IChatDisplay {
+public:
+    virtual ~IChatDisplay() = default;
+    // text: UTF-8, may hold "\r\n"; rgb: 0xRRGGBB; twips: character size;
+    // indent: when true the run is indented by CHAT_INDENT_TWIPS.
+    virtual void AddText(const std::string &text, unsigned rgb, int twips, bool indent) = 0;
+};
