@@ -34,8 +34,10 @@ public:
         const std::string portFile = (dir / "site.port").string();
         const std::string record = (dir / "site.requests").string();
         const std::string answers = (dir / "site.answers").string();
+        std::filesystem::create_directories(dir / "www");
         std::vector<std::string> args{"python3", script, "--port", "0", "--port-file", portFile,
-                                      "--record", record, "--answers", answers};
+                                      "--record", record, "--answers", answers,
+                                      "--root", (dir / "www").string()};
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(a.data());
@@ -64,6 +66,8 @@ public:
     ServiceSite &operator=(const ServiceSite &) = delete;
 
     int Port() const { return m_port; }
+    // Files placed here are served by their path below it ("/clip.asf").
+    std::filesystem::path FilesDir() const { return m_dir / "www"; }
     std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(m_port); }
 
     // Sets the answer for `path`: the body, and optionally status and delay.
