@@ -1,0 +1,50 @@
+#pragma once
+// Reading and adjusting the parts of an ASF stream the network sink needs:
+// the header object that every new player receives first, and the payload
+// headers of data packets, to find where a video key frame begins.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace asf {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The size of a data object's header (GUID, size, file id, packet count,
+// reserved), which follows the header object in a stream.
+inline constexpr std::size_t kDataObjectHeaderSize = 50;
+
+struct HeaderInfo {
+    int videoStream = 0;        // stream number of the video stream, 0 when none
+    int audioStream = 0;        // stream number of the audio stream, 0 when none
+    std::uint32_t packetSize = 0;  // fixed data packet size from the file properties
+    std::uint64_t prerollMs = 0;
+    std::size_t headerObjectSize = 0;  // bytes of the header object itself
+};
+
+// Parses a header object (optionally followed by more bytes). Nothing when
+// the bytes are not a complete, well-formed ASF header object.
+std::optional<HeaderInfo> ParseHeader(const std::uint8_t *data, std::size_t size);
+
+// Writes bufferWindowMs into the extended stream properties (buffer size) of
+// the given stream. Returns false when the header carries no such record.
+bool SetBufferWindow(Bytes &header, int streamNumber, std::uint32_t bufferWindowMs);
+
+struct Payload {
+    int stream = 0;
+    bool keyFrame = false;
+    std::uint32_t mediaObject = 0;
+    std::uint32_t offset = 0;  // offset into the media object
+    std::size_t size = 0;
+};
+
+// Parses the payload headers of one data packet. Nothing when the packet is
+// malformed or truncated.
+std::optional<std::vector<Payload>> ParsePacket(const std::uint8_t *data, std::size_t size);
+
+// True when the packet holds the first fragment of a key frame of
+// videoStream: a player that starts with this packet can decode at once.
+bool StartsVideoKeyFrame(const std::uint8_t *data, std::size_t size, int videoStream);
+
+} // namespace asf
