@@ -103,7 +103,7 @@ public:
     bool IsConnected() const { return m_connected.load(); } // guest: receive thread running
     const CMemberTable &Members() const { return m_members; }
     // Threads started by the room that have not been joined yet.
-    std::size_t LiveThreadCount() const;
+    int LiveThreadCount() const { return m_liveThreads.load(); }
 
     // --- Room operations (names and texts CP949) ----------------------------
     // Appends a row; a flag-1 row becomes the own name and is greeted.
@@ -139,8 +139,8 @@ private:
     std::vector<std::shared_ptr<CGuestConnection>> ConnectionSnapshot() const;
     void SendToAll(const ChatPacket &packet);
     void SendTo(CGuestConnection &conn, const ChatPacket &packet);
-    void StopConnection(HostSlot &slot);
-    void JoinRetired(bool waitAll);
+    void StopConnections(std::vector<std::unique_ptr<HostSlot>> slots);
+    void JoinRetired();
 
     // Guest side.
     void OnConnectReady();
@@ -169,7 +169,10 @@ private:
     mutable std::mutex m_tableMutex; // guards m_connections
     std::map<int, std::shared_ptr<CGuestConnection>> m_connections;
     std::map<int, std::unique_ptr<HostSlot>> m_slots; // window thread only
-    std::vector<std::thread> m_retired;              // workers that missed the stop wait
+    // Workers that missed the stop wait, with their records kept alive until
+    // they are joined.
+    std::vector<std::pair<std::thread, std::shared_ptr<CGuestConnection>>> m_retired;
+    std::uint64_t m_hostRowId = 0;
 
     // Guest.
     std::shared_ptr<CPacketSender> m_guestSender;
@@ -177,4 +180,6 @@ private:
     std::unique_ptr<CChatReceiver> m_receiver;
     std::atomic<bool> m_connected{false};
     bool m_closeReported = false;
+
+    std::atomic<int> m_liveThreads{0};
 };
