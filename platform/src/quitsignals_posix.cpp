@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 
@@ -12,11 +13,11 @@ namespace platform {
 namespace {
 
 int g_pipe[2] = {-1, -1};
-volatile std::sig_atomic_t g_count = 0;
+std::atomic<int> g_count{0}; // lock-free: safe in a signal handler
 
 void OnSignal(int signal)
 {
-    if (++g_count > 1)
+    if (g_count.fetch_add(1) > 0)
         std::_Exit(128 + signal); // asked twice: do not wait any longer
     const unsigned char byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
