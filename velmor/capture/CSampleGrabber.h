@@ -1,0 +1,54 @@
+#pragma once
+// The Sample Grabber: an in-line filter that hands every buffer passing
+// through it to its callback, on the streaming thread, and passes it on.
+//   capsfilter name=accept ! [videoflip method=vertical-flip] ! identity name=grab
+// SetMediaType fixes what its input accepts. Asked for 24-bit RGB it takes BGR
+// and turns the rows bottom-up, the DIB layout the writer and the renderer
+// expect, so every frame leaves the grabber as a bottom-up RGB24 DIB.
+#include "CFilter.h"
+#include "CMediaType.h"
+#include "CSampleGrabberCallback.h"
+
+#include <atomic>
+#include <mutex>
+
+class CSampleGrabber : public CFilter {
+public:
+    static HRESULT Create(std::shared_ptr<CSampleGrabber> &grabber);
+    ~CSampleGrabber() override;
+
+    // Set before connecting. A video type with no format block means "this
+    // subtype, any size".
+    HRESULT SetMediaType(const CMediaType &mt);
+    // Keep a reference to the last buffer (no copy).
+    HRESULT SetBufferSamples(bool keep);
+    // which = 0: SampleCB is called; 1: BufferCB. Null stops the calls.
+    HRESULT SetCallback(CSampleGrabberCallback *callback, int which);
+    // The type on the input connection; before data flows, the type the
+    // upstream pin will give.
+    HRESULT GetConnectedMediaType(CMediaType &mt) const;
+
+    // A ceiling on the bytes of one BufferCB call: larger buffers are handed
+    // over in pieces of whole blocks (the capture pin's suggested allocator).
+    void SetBufferCeiling(long bytes, long blockAlign);
+
+private:
+    explicit CSampleGrabber(GstElement *bin, GstElement *accept, GstElement *grab);
+
+    static GstPadProbeReturn OnBuffer(GstPad *pad, GstPadProbeInfo *info, gpointer self);
+    void Deliver(GstBuffer *buffer);
+
+    GstElement *m_accept; // owned by the bin
+    GstElement *m_grab;   // owned by the bin
+    GstElement *m_flip = nullptr;
+    platform::GstPtr<GstPad> m_probePad;
+    gulong m_probeId = 0;
+
+    std::atomic<CSampleGrabberCallback *> m_callback{nullptr};
+    std::atomic<int> m_which{0};
+    std::atomic<bool> m_bufferSamples{false};
+    std::atomic<long> m_ceilingBytes{0};
+    std::atomic<long> m_blockAlign{1};
+    std::mutex m_lastMutex;
+    platform::GstBufferPtr m_last;
+};
