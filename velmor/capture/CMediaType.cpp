@@ -39,6 +39,9 @@ const char *VideoFormatOfCompression(std::uint32_t compression, std::uint16_t bi
 {
     if (compression == BI_RGB)
         return bitCount == 32 ? "BGRx" : "BGR";
+    // IYUV is I420 under another name; GStreamer knows only the latter.
+    if (compression == FOURCC_IYUV)
+        return "I420";
     const GstVideoFormat vf = gst_video_format_from_fourcc(compression);
     if (vf == GST_VIDEO_FORMAT_UNKNOWN)
         return nullptr;
