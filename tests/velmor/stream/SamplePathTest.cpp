@@ -1,0 +1,307 @@
+// The sample path and CNetWrite without players: what is queued, how it is
+// stamped, what reaches the writer, and how set-up failures are reported.
+#include "BroadcastFixture.h"
+
+#include <sys/socket.h>
+
+#include <functional>
+
+using namespace streamtest;
+
+namespace {
+
+struct Seen {
+    std::mutex lock;
+    std::vector<SampleBlock> blocks;  // headers only
+    std::vector<std::vector<unsigned char>> firstBytes;
+    static void Observe(void *self, const SampleBlock &b)
+    {
+        auto *s = static_cast<Seen *>(self);
+        std::lock_guard<std::mutex> l(s->lock);
+        s->blocks.push_back(SampleBlock{b.input, b.time, b.length});
+        s->firstBytes.emplace_back(b.Data(), b.Data() + std::min<DWORD>(b.length, 16));
+    }
+    std::vector<SampleBlock> Blocks()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return blocks;
+    }
+};
+
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A CNetWrite whose write thread or events cannot be created.
+class FailingNetWrite : public CNetWrite {
+public:
+    enum class Fail { Thread, WriteEvent, ExitEvent, NoThreadButReady };
+    explicit FailingNetWrite(Fail f) : m_fail(f) {}
+    ~FailingNetWrite() override { ReleaseWriter(); }
+
+protected:
+    platform::HANDLE NewEvent(bool manualReset, bool initialState) override
+    {
+        if ((m_fail == Fail::WriteEvent && !manualReset) || (m_fail == Fail::ExitEvent && manualReset)) {
+            platform::SetLastError(EMFILE);
+            return nullptr;
+        }
+        return CNetWrite::NewEvent(manualReset, initialState);
+    }
+    bool LaunchWriteThread() override
+    {
+        if (m_fail == Fail::NoThreadButReady)
+            return true;  // a writer that never drains: the queue only grows
+        if (m_fail == Fail::Thread) {
+            platform::SetLastError(EAGAIN);
+            return false;
+        }
+        return CNetWrite::LaunchWriteThread();
+    }
+
+private:
+    Fail m_fail;
+};
+
+} // namespace
+
+using SamplePath = Broadcast;
+
+TEST_F(SamplePath, FramesBeforeTheWriterStartsAreDroppedAndTimesStartAtZero)
+{
+    const auto frame = SolidFrame(1, 2, 3);
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    AudioSampleSink(0, m_tone.data(), 6400);
+    EXPECT_EQ(m_path.BlocksQueued(), 0u);
+
+    Seen seen;
+    m_path.SetWriteObserver(&Seen::Observe, &seen);
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    // An audio buffer arriving at once would reach back before the start.
+    AudioSampleSink(0, m_tone.data(), static_cast<long>(m_tone.size()));
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    ASSERT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 2; }, 3000));
+    const auto blocks = seen.Blocks();
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].input, m_net.AudioInput());
+    EXPECT_EQ(blocks[0].time, 0u);
+    EXPECT_EQ(blocks[1].input, m_net.VideoInput());
+    EXPECT_LT(blocks[1].time, 1000u);
+    EXPECT_NE(m_net.AudioInput(), m_net.VideoInput());
+}
+
+TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength)
+{
+    ASSERT_TRUE(m_path.LoadPauseImage());
+    ASSERT_EQ(m_path.PauseImageSize(), 320u * 240u * 3u);
+    Seen seen;
+    m_path.SetWriteObserver(&Seen::Observe, &seen);
+    ASSERT_EQ(StartBroadcast(), S_OK);
+
+    const auto frame = SolidFrame(255, 0, 0);
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    AudioSampleSink(0, m_tone.data(), 64000);
+    g_nLive = 1;
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    AudioSampleSink(0, m_tone.data(), 64000);
+    // A camera frame of another size is queued with its own length while live.
+    const std::vector<unsigned char> odd(1000, 7);
+    VideoSampleSink(0, odd.data(), static_cast<long>(odd.size()));
+    ASSERT_TRUE(WaitFor([&] { return seen.Blocks().size() == 5; }, 3000));
+
+    const auto blocks = seen.Blocks();
+    std::unique_lock<std::mutex> l(seen.lock);
+    // Paused: the pause picture and silence as long as the captured buffer.
+    EXPECT_EQ(blocks[0].length, m_path.PauseImageSize());
+    EXPECT_TRUE(std::equal(seen.firstBytes[0].begin(), seen.firstBytes[0].end(), m_path.PauseImage()));
+    EXPECT_EQ(blocks[1].length, 64000u);
+    EXPECT_EQ(seen.firstBytes[1], std::vector<unsigned char>(16, 0));
+    // Live: the captured bytes.
+    EXPECT_EQ(blocks[2].length, frame.size());
+    EXPECT_EQ(seen.firstBytes[2], std::vector<unsigned char>(frame.begin(), frame.begin() + 16));
+    EXPECT_EQ(seen.firstBytes[3], std::vector<unsigned char>(m_tone.begin(), m_tone.begin() + 16));
+    EXPECT_EQ(blocks[4].length, 1000u);
+    l.unlock();
+    // The writer cannot take the odd frame: logged once, nothing else fails.
+    ASSERT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 4; }, 3000));
+    EXPECT_EQ(Count(Log(), "[ hr=0x80070057 ] Failed to WriteSample"), 1) << Log();
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    EXPECT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 5; }, 3000)) << Log();
+}
+
+TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
+{
+    Seen seen;
+    m_path.SetWriteObserver(&Seen::Observe, &seen);
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    g_nLive = 1;
+    const auto frame = SolidFrame(9, 9, 9);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    const DWORD now = CNetWrite::GetTickCount() - m_net.StartTick();
+    AudioSampleSink(0, m_tone.data(), static_cast<long>(m_tone.size()));  // one second of sound
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    ASSERT_TRUE(WaitFor([&] { return seen.Blocks().size() == 2; }, 3000));
+    const auto blocks = seen.Blocks();
+    // Captured from about 1000 ms before it arrived; the frame is "now".
+    EXPECT_NEAR(static_cast<double>(blocks[0].time), static_cast<double>(now) - 1000.0, 30.0);
+    EXPECT_NEAR(static_cast<double>(blocks[1].time), static_cast<double>(now), 30.0);
+}
+
+TEST_F(SamplePath, WithoutAnAudioGraphSilenceFollowsTheVideoClock)
+{
+    Seen seen;
+    m_path.SetWriteObserver(&Seen::Observe, &seen);
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    StartFeeding(/*withAudio=*/false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2600));
+    StopFeeding();
+    ASSERT_TRUE(WaitFor([&] { return m_path.QueuedBlocks() == 0; }, 3000));
+    EXPECT_GT(m_path.SilenceBlocksFed(), 0u);
+    // The silence covers the stream without gaps from time 0 up to the
+    // last frames.
+    DWORD audioEnd = 0, lastVideo = 0;
+    for (const SampleBlock &b : seen.Blocks()) {
+        if (b.input == m_net.AudioInput()) {
+            EXPECT_EQ(b.time, audioEnd);
+            audioEnd = b.time + b.length / CSamplePath::kAudioBytesPerMs;
+        } else {
+            lastVideo = b.time;
+        }
+    }
+    EXPECT_GT(audioEnd, 1500u);
+    EXPECT_LE(lastVideo - audioEnd, 200u);
+}
+
+TEST_F(SamplePath, EveryBlockQueuedBeforeTheExitReachesTheWriter)
+{
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    g_nLive = 1;
+    const auto frame = SolidFrame(0, 0, 255);
+    for (int i = 0; i < 40; ++i) {
+        VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+        if (i % 10 == 0)
+            AudioSampleSink(0, m_tone.data(), 32000);
+    }
+    const std::uint64_t queued = m_path.BlocksQueued();
+    EXPECT_EQ(queued, 44u);
+    // Closing: sinks stop, then the writer drains and ends.
+    g_nClosing = 1;
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    m_net.ReleaseWriter();
+    EXPECT_EQ(m_path.BlocksQueued(), queued);
+    EXPECT_EQ(m_path.BlocksWritten(), queued);
+    EXPECT_EQ(m_path.QueuedBlocks(), 0u);
+    EXPECT_EQ(m_net.Writer(), nullptr);
+    // After release nothing is queued any more.
+    g_nClosing = 0;
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+    EXPECT_EQ(m_path.BlocksQueued(), queued);
+}
+
+TEST_F(SamplePath, WritingWithoutAWriterLogsAndFails)
+{
+    const unsigned char bytes[4] = {};
+    EXPECT_EQ(m_path.WriteSampleToWriter(0, bytes, 4, 0), 0);
+    EXPECT_NE(Log().find("(VelmorDlg, "), std::string::npos);
+    EXPECT_NE(Log().find("m_pWMWriter = 0x00000000\n"), std::string::npos);
+}
+
+TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
+{
+    TestDir dir("queue");
+    CLogFile log;
+    log.Open(dir.file("velmor.log").c_str());
+    SetAppLog(&log);
+    g_nLive = 1;
+    {
+        FailingNetWrite net(FailingNetWrite::Fail::NoThreadButReady);
+        CSamplePath path(net);
+        ASSERT_EQ(net.InitWriter(&path), S_OK);
+        ASSERT_EQ(net.StartNetworkStream(0), S_OK);
+        const std::vector<unsigned char> audio(6400);
+        for (int i = 0; i < 100; ++i) {
+            auto frame = SolidFrame(static_cast<unsigned char>(i), 0, 0);
+            VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+            if (i % 10 == 0)
+                AudioSampleSink(0, audio.data(), static_cast<long>(audio.size()));
+        }
+        EXPECT_EQ(path.QueuedBlocks(), CSamplePath::kMaxQueuedVideoBlocks + 10);
+        EXPECT_EQ(path.VideoBlocksDropped(), 100u - CSamplePath::kMaxQueuedVideoBlocks);
+        g_nClosing = 1;
+        net.ReleaseWriter();
+        g_nClosing = 0;
+    }
+    g_nLive = 0;
+    SetAppLog(nullptr);
+    const std::string text = TestDir::Read(dir.file("velmor.log"));
+    // Logged at most once a second, not once per frame.
+    EXPECT_EQ(Count(text, "video frames dropped"), 1) << text;
+}
+
+TEST(NetWriteSetup, EventOrThreadFailureFailsTheSetupAndLeavesSinksIdle)
+{
+    struct Case {
+        FailingNetWrite::Fail fail;
+        const char *logText;
+    };
+    const Case cases[] = {
+        {FailingNetWrite::Fail::Thread, "Error Code => 11, ASFFileWriteThread 생성 실패\n"},
+        {FailingNetWrite::Fail::WriteEvent, "Error Code => 24, ASFFileWriteEvent 생성 실패\n"},
+        {FailingNetWrite::Fail::ExitEvent, "Error Code => 24, ASFFileExitEvent 생성 실패\n"},
+    };
+    for (const Case &c : cases) {
+        TestDir dir("setup");
+        CLogFile log;
+        log.Open(dir.file("velmor.log").c_str());
+        SetAppLog(&log);
+        {
+            FailingNetWrite net(c.fail);
+            CSamplePath path(net);
+            ASSERT_EQ(net.InitWriter(&path), S_OK);
+            EXPECT_TRUE(FAILED(net.StartNetworkStream(0)));
+            EXPECT_EQ(net.WriteEvent(), platform::INVALID_HANDLE_VALUE);
+            const auto frame = SolidFrame(1, 1, 1);
+            VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+            EXPECT_EQ(path.BlocksQueued(), 0u);
+        }
+        SetAppLog(nullptr);
+        EXPECT_NE(platform::AnsiToUtf8(TestDir::Read(dir.file("velmor.log"))).find(c.logText), std::string::npos)
+            << c.logText;
+    }
+}
+
+TEST(NetWriteSetup, PortInUseFailsWithTheOpenLogLine)
+{
+    const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(blocker, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(blocker, reinterpret_cast<sockaddr *>(&a), &len);
+    const DWORD port = ntohs(a.sin_port);
+
+    TestDir dir("port");
+    CLogFile log;
+    log.Open(dir.file("velmor.log").c_str());
+    SetAppLog(&log);
+    {
+        CNetWrite net;
+        CSamplePath path(net);
+        ASSERT_EQ(net.InitWriter(&path), S_OK);
+        EXPECT_EQ(net.StartNetworkStream(port), HRESULT_FROM_ERRNO(EADDRINUSE));
+        EXPECT_EQ(net.WriteEvent(), platform::INVALID_HANDLE_VALUE);
+    }
+    SetAppLog(nullptr);
+    ::close(blocker);
+    EXPECT_NE(TestDir::Read(dir.file("velmor.log")).find("IWMWriterNetworkSink::Open error (hr=0x80070062).\n"),
+              std::string::npos);
+}
