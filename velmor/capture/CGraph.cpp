@@ -37,6 +37,9 @@ GstBusSyncReply CGraph::OnBusMessage(GstBus *, GstMessage *message, gpointer sel
         VLOG(graph->m_module, "Graph %s from %s: %s\n", type == GST_MESSAGE_ERROR ? "error" : "warning",
              source ? source.get() : "?", error ? error->message : "?");
     }
+    // A sync handler that drops a message owns it; each message holds a
+    // reference to its source, so one not freed keeps the whole graph alive.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

@@ -140,7 +140,13 @@ TEST_F(AudioGraph, BuildAndRelease100Times)
     for (int i = 0; i < 100; ++i) {
         AudioBuffers().Reset();
         ASSERT_EQ(audio.InitAudioDevice("Mic"), S_OK) << "round " << i;
+        gpointer watched[] = {audio.m_pGraph->Pipeline(), audio.m_pCapture->Element(),
+                              audio.m_pGrabber->Element(), audio.m_pNullRenderer->Element()};
+        for (gpointer &object : watched)
+            g_object_add_weak_pointer(G_OBJECT(object), &object);
         ASSERT_TRUE(AudioBuffers().WaitFor(1)) << "round " << i;
         ASSERT_EQ(audio.ReleaseGraph(), 0);
+        for (gpointer object : watched)
+            ASSERT_EQ(object, nullptr) << "round " << i;
     }
 }

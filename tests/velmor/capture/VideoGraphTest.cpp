@@ -368,8 +368,15 @@ TEST_F(VideoGraph, BuildRunAndRelease100Times)
     for (int i = 0; i < 100; ++i) {
         VideoFrames().Reset();
         ASSERT_TRUE(SUCCEEDED(video.InitVideoDevice("Cam RGB"))) << "round " << i;
+        // Every GStreamer object of the graph must be gone after the release.
+        gpointer watched[] = {video.m_pGraph->Pipeline(), video.m_pVideoCapture->Element(),
+                              video.m_pGrabber->Element(), video.m_pRenderer->Element()};
+        for (gpointer &object : watched)
+            g_object_add_weak_pointer(G_OBJECT(object), &object);
         ASSERT_EQ(video.RunGraph(), S_OK);
         ASSERT_TRUE(VideoFrames().WaitFor(1)) << "round " << i;
         ASSERT_EQ(video.ReleaseGraph(), 0);
+        for (gpointer &object : watched)
+            ASSERT_EQ(object, nullptr) << "round " << i << " object " << (&object - watched);
     }
 }
