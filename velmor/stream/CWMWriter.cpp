@@ -110,7 +110,7 @@ HRESULT CWMWriter::RemoveSink(IWMWriterSink *sink)
 //   appsrc name=in0 caps=audio/x-raw,format=S16LE,rate=32000,channels=2,layout=interleaved
 //     ! audioconvert ! avenc_wmav2 bitrate=32000 ! mux.
 //   appsrc name=in1 caps=video/x-raw,format=BGR,width=320,height=240,framerate=0/1
-//     ! videoflip method=vertical-flip ! videorate ! video/x-raw,framerate=15/1
+//     ! videoflip video-direction=vert ! videorate ! video/x-raw,framerate=15/1
 //     ! videoconvert ! avenc_wmv2 bitrate=256000 gop-size=15 ! mux.
 //   asfmux name=mux streamable=true preroll=1000 packet-size=1400 ! appsink name=out sync=false
 // Inputs are bottom-up RGB, so the picture is flipped before encoding. The key
@@ -122,7 +122,7 @@ HRESULT CWMWriter::BuildPipeline()
         const CWMStreamConfig &c = m_inputs[i].config;
         if (c.type == WMMediaType::Video) {
             launch += Format("appsrc name=in%zu format=time caps=video/x-raw,format=BGR,width=%d,height=%d,"
-                             "framerate=0/1 ! videoflip method=vertical-flip ! videorate ! "
+                             "framerate=0/1 ! videoflip video-direction=vert ! videorate ! "
                              "video/x-raw,framerate=%d/1 ! videoconvert ! avenc_wmv2 name=venc%zu bitrate=%u "
                              "gop-size=%d ! mux. ",
                              i, c.width, c.height, c.framesPerSecond, i, c.bitrate, c.framesPerSecond);

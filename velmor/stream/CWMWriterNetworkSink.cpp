@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxRequestBytes = 16 * 1024;
 constexpr std::size_t kMaxQueuedBytes = 8 * 1024 * 1024;
+constexpr int kSendBufferBytes = 64 * 1024;
 // More simultaneous connections than this (players and unfinished requests)
 // are closed at once, so a flood cannot exhaust descriptors.
 constexpr std::size_t kMaxConnections = 256;
@@ -459,6 +460,11 @@ void CWMWriterNetworkSink::Serve()
                 }
                 const int on = 1;
                 ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                // A modest kernel buffer per player: a player that stops
+                // reading shows up in our own queue (and is dropped) within
+                // seconds instead of hiding megabytes in the kernel.
+                const int sendBuffer = kSendBufferBytes;
+                ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
                 Player p;
                 p.fd = fd;
                 p.connected = p.lastByte = now;

@@ -3,6 +3,7 @@
 // players (ffprobe, ffmpeg) and reading what they print.
 #include <cstdint>
 #include <cstdio>
+#include <sys/wait.h>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,24 @@ inline std::string Capture(const std::string &command, bool mergeStderr = false)
         ::pclose(p);
     }
     return out;
+}
+
+// Runs a shell command; returns its exit status and what it printed (stdout
+// and stderr merged).
+inline int RunShell(const std::string &command, std::string *output = nullptr)
+{
+    std::string out;
+    int status = -1;
+    if (FILE *p = ::popen((command + " 2>&1").c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        status = ::pclose(p);
+    }
+    if (output)
+        *output = out;
+    return status == -1 ? -1 : WEXITSTATUS(status);
 }
 
 // Mean R, G, B of an RGB24 picture region.
