@@ -9,6 +9,11 @@
 #include <gst/app/gstappsink.h>
 
 #include <atomic>
+#include <csignal>
+#include <filesystem>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testdevices::Camera;
 using testdevices::FakeDevice;
@@ -379,4 +384,68 @@ TEST_F(VideoGraph, BuildRunAndRelease100Times)
         for (gpointer &object : watched)
             ASSERT_EQ(object, nullptr) << "round " << i << " object " << (&object - watched);
     }
+}
+
+namespace {
+
+// A private X server for one test, on a display number nobody uses.
+class XvfbServer {
+public:
+    XvfbServer()
+    {
+        for (int n = 90 + ::getpid() % 50; n < 200 && m_pid <= 0; ++n) {
+            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (std::filesystem::exists(socket) || std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+                continue;
+            const std::string display = ":" + std::to_string(n);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                         static_cast<char *>(nullptr));
+                ::_exit(127);
+            }
+            m_pid = pid;
+            m_display = display;
+            for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            m_ready = std::filesystem::exists(socket);
+        }
+    }
+    ~XvfbServer()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+        }
+    }
+    bool Ready() const { return m_ready; }
+    const std::string &Display() const { return m_display; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_display;
+    bool m_ready = false;
+};
+
+} // namespace
+
+TEST_F(VideoGraph, ScreenGraphGrabsTheXDisplayWhenOneAnswers)
+{
+    XvfbServer x;
+    if (!x.Ready())
+        GTEST_SKIP() << "Xvfb did not start";
+    setenv("DISPLAY", x.Display().c_str(), 1);
+    video.SetVideoSink(&VideoSink);
+    const HRESULT hr = video.InitScreenCapture();
+    EXPECT_TRUE(SUCCEEDED(hr));
+    EXPECT_TRUE(log.Contains("Screen source: ximagesrc on display " + x.Display())) << log.Text();
+    EXPECT_TRUE(VideoFrames().WaitFor(2));
+    {
+        std::lock_guard<std::mutex> lock(VideoFrames().mutex);
+        for (long size : VideoFrames().sizes)
+            EXPECT_EQ(size, 230400);
+    }
+    video.ReleaseGraph();
+    unsetenv("DISPLAY");
 }
