@@ -14,10 +14,14 @@ CAudio::CAudio() = default;
 
 CAudio::~CAudio()
 {
-    // A graph left running by its owner is stopped with the object, so its
-    // streaming thread never calls into a destroyed callback.
-    if (m_pGraph)
-        m_pGraph->Stop();
+    // The graph goes before the embedded callback: destroying it brings it to
+    // the NULL state and joins its streaming thread, so a graph left running
+    // never calls into a destroyed callback.
+    m_pCaptureGraphBuilder.reset();
+    m_pGraph.reset();
+    m_pCapture.reset();
+    m_pGrabber.reset();
+    m_pNullRenderer.reset();
 }
 
 HRESULT CAudio::InitAudioDevice(const char *name)
@@ -101,7 +105,7 @@ HRESULT CAudio::InitAudioDevice(const char *name)
     // The suggested allocator is a ceiling on what one call hands over.
     std::shared_ptr<CStreamConfig> config = m_pCapture->StreamConfig();
     const long ceiling = config ? config->SuggestedAllocator().cbBuffer : kBufferBytes;
-    m_pGrabber->SetBufferCeiling(ceiling, kBlockAlign);
+    m_pGrabber->SetBufferCeiling(ceiling, kBlockAlign, kAvgBytesPerSec);
     m_callback.SetSink(m_audioSink);
     hr = RunGraph();
     if (FAILED(hr)) {

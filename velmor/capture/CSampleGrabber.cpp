@@ -107,8 +107,9 @@ HRESULT CSampleGrabber::GetConnectedMediaType(CMediaType &mt) const
     return S_OK;
 }
 
-void CSampleGrabber::SetBufferCeiling(long bytes, long blockAlign)
+void CSampleGrabber::SetBufferCeiling(long bytes, long blockAlign, long bytesPerSecond)
 {
+    m_bytesPerSecond.store(bytesPerSecond > 0 ? bytesPerSecond : 0);
     m_blockAlign.store(blockAlign > 0 ? blockAlign : 1);
     m_ceilingBytes.store(bytes > 0 ? bytes : 0);
 }
@@ -156,6 +157,9 @@ void CSampleGrabber::Deliver(GstBuffer *buffer)
         callback->BufferCB(time, map.data(), size);
         return;
     }
-    for (long at = 0; at < size; at += ceiling)
-        callback->BufferCB(time, map.data() + at, std::min(ceiling, size - at));
+    const long rate = m_bytesPerSecond.load();
+    for (long at = 0; at < size; at += ceiling) {
+        const double offset = rate > 0 ? static_cast<double>(at) / static_cast<double>(rate) : 0.0;
+        callback->BufferCB(time + offset, map.data() + at, std::min(ceiling, size - at));
+    }
 }

@@ -29,8 +29,9 @@ public:
     HRESULT GetConnectedMediaType(CMediaType &mt) const;
 
     // A ceiling on the bytes of one BufferCB call: larger buffers are handed
-    // over in pieces of whole blocks (the capture pin's suggested allocator).
-    void SetBufferCeiling(long bytes, long blockAlign);
+    // over in pieces of whole blocks (the capture pin's suggested allocator),
+    // each stamped with its own time at `bytesPerSecond`.
+    void SetBufferCeiling(long bytes, long blockAlign, long bytesPerSecond);
 
 private:
     explicit CSampleGrabber(GstElement *bin, GstElement *accept, GstElement *grab);
@@ -49,6 +50,7 @@ private:
     std::atomic<bool> m_bufferSamples{false};
     std::atomic<long> m_ceilingBytes{0};
     std::atomic<long> m_blockAlign{1};
+    std::atomic<long> m_bytesPerSecond{0};
     std::mutex m_lastMutex;
     platform::GstBufferPtr m_last;
 };

@@ -105,12 +105,6 @@ HRESULT CVideo::ConnectDirectShow()
 HRESULT CVideo::CreateGraphObjects(bool screen)
 {
     m_pCaptureGraphBuilder = std::make_shared<CCaptureGraphBuilder>();
-    if (!m_pCaptureGraphBuilder) {
-        VLOG(kModule, screen ? "CaptureGraphBuilder2 error (hr=0x%08x).\n"
-                             : "Could not create CLSID_CaptureGraphBuilder2 (hr=0x%08x).\n",
-             E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
-    }
     m_pGraph = std::make_shared<CGraph>(kModule);
     if (!m_pGraph->Pipeline()) {
         VLOG(kModule, screen ? "FilterGraph error (hr=0x%08x).\n" : "Could not create CLSID_FilterGraph (hr=0x%08x).\n",

@@ -76,6 +76,32 @@ TEST_F(AudioGraph, BufferTimesAdvanceWithTheBytes)
         EXPECT_NEAR(t[i] - t[i - 1], static_cast<double>(s[i - 1]) / 128000.0, 0.002) << i;
 }
 
+TEST_F(AudioGraph, BuffersLargerThanTheSuggestedAllocatorArriveInPieces)
+{
+    // 48000 frames per buffer: 192000 bytes, more than the 128000 ceiling.
+    FakeDevice mic = Microphone("Mic big", kStereo32k);
+    mic.samplesPerBuffer = 48000;
+    SetFakeDevices({mic});
+    audio.SetAudioSink(&AudioSink);
+    ASSERT_EQ(audio.InitAudioDevice("Mic big"), S_OK);
+    ASSERT_TRUE(AudioBuffers().WaitFor(2, std::chrono::seconds(15)));
+    std::lock_guard<std::mutex> lock(AudioBuffers().mutex);
+    ASSERT_GE(AudioBuffers().sizes.size(), 2u);
+    EXPECT_EQ(AudioBuffers().sizes[0], 128000);
+    EXPECT_EQ(AudioBuffers().sizes[1], 64000);
+    EXPECT_TRUE(AudioBuffers().allMultiplesOf4);
+    // The second piece starts one second of audio later.
+    EXPECT_NEAR(AudioBuffers().times[1] - AudioBuffers().times[0], 1.0, 1e-6);
+    // The pieces hold the device's bytes in order: the sine continues
+    // across the cut without a jump.
+    const auto &first = AudioBuffers().buffers[0];
+    const auto &second = AudioBuffers().buffers[1];
+    auto sample = [](const std::vector<unsigned char> &b, std::size_t frame) {
+        return static_cast<int>(static_cast<std::int16_t>(b[frame * 4] | (b[frame * 4 + 1] << 8)));
+    };
+    EXPECT_LT(std::abs(sample(second, 0) - sample(first, 31999)), 3000);
+}
+
 TEST_F(AudioGraph, DeviceWithoutFormatControlFailsAtSetAudioProperties)
 {
     FakeDevice mic = Microphone("Mic plain", "");

@@ -65,6 +65,8 @@ GstElement *velmor_fake_device_create_element(GstDevice *device, const gchar *na
     GstElement *bin = gst_bin_new(name);
     GstElement *source = gst_element_factory_make(camera ? "videotestsrc" : "audiotestsrc", nullptr);
     g_object_set(source, "is-live", TRUE, nullptr);
+    if (!camera && d.samplesPerBuffer > 0)
+        g_object_set(source, "samplesperbuffer", d.samplesPerBuffer, nullptr);
     if (!d.pattern.empty())
         gst_util_set_object_arg(G_OBJECT(source), camera ? "pattern" : "wave", d.pattern.c_str());
     GstElement *caps = gst_element_factory_make("capsfilter", nullptr);

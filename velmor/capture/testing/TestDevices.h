@@ -24,6 +24,7 @@ struct FakeDevice {
     std::string producedCaps;
     // videotestsrc pattern / audiotestsrc wave.
     std::string pattern;
+    int samplesPerBuffer = 0; // microphones: samples in one buffer (0: the default)
     bool bindable = true;  // false: the device cannot make its element
     bool controls = false; // user-adjustable controls (colour balance or volume)
     bool tuner = false;    // reports a V4L2 tuner
