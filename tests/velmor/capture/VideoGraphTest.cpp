@@ -142,6 +142,31 @@ TEST_F(VideoGraph, ListWithout320x240PicksNearestAndConvertsToRgb)
     EXPECT_EQ(frame.size(), 352u * 288u * 3u);
 }
 
+TEST_F(VideoGraph, NearestFormatTiesFromADevice)
+{
+    SetFakeDevices({Camera("Cam Tie", "video/x-raw,format=BGR,width=400,height=300;"
+                                      "video/x-raw,format=BGR,width=240,height=180"),
+                    Camera("Cam Other", "video/x-raw,format=BGR,width=400,height=250;"
+                                        "video/x-raw,format=BGR,width=330,height=300")});
+    video.SetVideoSink(&VideoSink);
+    CMediaType current;
+    // Equally near: the first listed.
+    ASSERT_TRUE(SUCCEEDED(video.InitVideoDevice("Cam Tie")));
+    ASSERT_EQ(video.m_pStreamConfig->GetFormat(current), S_OK);
+    EXPECT_EQ(current.bmiHeader.biWidth, 400);
+    EXPECT_EQ(RunAndTakeFrame().size(), 400u * 300u * 3u);
+    video.ReleaseGraph();
+    // The later entry is nearer in width: it wins although farther in height.
+    VideoFrames().Reset();
+    ASSERT_TRUE(SUCCEEDED(video.InitVideoDevice("Cam Other")));
+    ASSERT_EQ(video.m_pStreamConfig->GetFormat(current), S_OK);
+    EXPECT_EQ(current.bmiHeader.biWidth, 330);
+    EXPECT_EQ(current.bmiHeader.biHeight, 300);
+    // Rows are padded to whole 32-bit words, as DIB rows are: 990 -> 992.
+    EXPECT_EQ(RunAndTakeFrame().size(), 992u * 300u);
+    EXPECT_EQ(log.Count(kWarning), 0u);
+}
+
 TEST_F(VideoGraph, TopDownFormatIsFoundByAbsoluteHeight)
 {
     SetFakeDevices({Camera("Cam TD", "video/x-raw,format=I420,width=640,height=480;"
@@ -364,6 +389,22 @@ TEST_F(VideoGraph, RendererPaintsIntoThePreviewTargetUntilReleased)
     const int after = preview.Frames();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(preview.Frames(), after);
+}
+
+TEST_F(VideoGraph, SourceWithoutFormatControlPreviewsInItsOwnSize)
+{
+    FakeDevice cam = Camera("Cam Plain", "");
+    cam.producedCaps = "video/x-raw,format=I420,width=176,height=144,framerate=30/1";
+    SetFakeDevices({cam});
+    PreviewRecorder preview;
+    video.SetPreviewWindow(&preview);
+    ASSERT_EQ(video.InitVideoDevice("Cam Plain"), S_OK);
+    ASSERT_EQ(video.RunGraph(), S_OK);
+    for (int i = 0; i < 300 && preview.Frames() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(preview.Frames(), 2);
+    EXPECT_EQ(preview.lastWidth, 176);
+    EXPECT_EQ(preview.lastHeight, 144);
 }
 
 TEST_F(VideoGraph, BuildRunAndRelease100Times)
