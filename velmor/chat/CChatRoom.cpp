@@ -7,6 +7,7 @@
 #include "CommandLineArgs.h"
 #include "IChatDisplay.h"
 #include "IChatMainWindow.h"
+#include "IChatMemberView.h"
 
 #include "platform/CodePage.h"
 
@@ -62,9 +63,39 @@ struct CChatRoom::HostSlot {
     std::unique_ptr<QSocketNotifier> write;
 };
 
+// Forwards the member table's row reports to the real view on the room's
+// thread. The table reports under its change lock, so the queued calls keep
+// the order of the changes.
+class CChatRoom::MemberViewRelay final : public IChatMemberView {
+public:
+    MemberViewRelay(CChatRoom *room, IChatMemberView *target) : m_room(room), m_target(target) {}
+    void OnMemberAdded(int row, const std::string &name, int flag) override
+    {
+        Post([t = m_target, row, name, flag] { t->OnMemberAdded(row, name, flag); });
+    }
+    void OnMemberRemoved(int row) override
+    {
+        Post([t = m_target, row] { t->OnMemberRemoved(row); });
+    }
+    void OnMemberRenamed(int row, const std::string &name) override
+    {
+        Post([t = m_target, row, name] { t->OnMemberRenamed(row, name); });
+    }
+
+private:
+    template <typename F> void Post(F &&fn)
+    {
+        QMetaObject::invokeMethod(m_room, std::forward<F>(fn), Qt::QueuedConnection);
+    }
+    CChatRoom *m_room;
+    IChatMemberView *m_target;
+};
+
 CChatRoom::CChatRoom(IChatDisplay *display, IChatMemberView *memberView, IChatMainWindow *mainWindow,
                      QObject *parent)
-    : QObject(parent), m_display(display), m_mainWindow(mainWindow), m_members(memberView)
+    : QObject(parent), m_display(display), m_mainWindow(mainWindow),
+      m_viewRelay(memberView ? std::make_unique<MemberViewRelay>(this, memberView) : nullptr),
+      m_members(m_viewRelay.get())
 {
 }
 
@@ -315,39 +346,44 @@ bool CChatRoom::RenameMember(std::string_view oldName, std::string_view newName)
 
 void CChatRoom::ShowGreeting(std::string_view name)
 {
-    std::lock_guard lock(m_displayMutex);
-    AddTextLocked(Format("(%s)님 안녕하세요\r\n", platform::AnsiToUtf8(name)), CHAT_COLOR_BLACK, CHAT_SIZE_TEXT,
-                  false);
+    PostText({{Format("(%s)님 안녕하세요\r\n", platform::AnsiToUtf8(name)), CHAT_COLOR_BLACK, CHAT_SIZE_TEXT,
+               false}});
 }
 
 void CChatRoom::ShowGoodbye(std::string_view name)
 {
-    std::lock_guard lock(m_displayMutex);
-    AddTextLocked(Format("\r\n(%s)님 안녕히가세요\r\n", platform::AnsiToUtf8(name)), CHAT_COLOR_BLACK,
-                  CHAT_SIZE_TEXT, false);
+    PostText({{Format("\r\n(%s)님 안녕히가세요\r\n", platform::AnsiToUtf8(name)), CHAT_COLOR_BLACK,
+               CHAT_SIZE_TEXT, false}});
 }
 
 void CChatRoom::ShowChatLine(const chat::LineInfo &line)
 {
-    std::lock_guard lock(m_displayMutex);
-    AddTextLocked(Format("\r\n[%s]님의 말:\r\n", platform::AnsiToUtf8(line.name)), CHAT_COLOR_NOTICE,
-                  CHAT_SIZE_NOTICE, false);
-    AddTextLocked(platform::AnsiToUtf8(line.text) + "\r\n",
-                  line.flag == MEMBER_HOST ? CHAT_COLOR_HOST : CHAT_COLOR_BLACK, CHAT_SIZE_TEXT, true);
+    PostText({{Format("\r\n[%s]님의 말:\r\n", platform::AnsiToUtf8(line.name)), CHAT_COLOR_NOTICE,
+               CHAT_SIZE_NOTICE, false},
+              {platform::AnsiToUtf8(line.text) + "\r\n",
+               line.flag == MEMBER_HOST ? CHAT_COLOR_HOST : CHAT_COLOR_BLACK, CHAT_SIZE_TEXT, true}});
 }
 
 void CChatRoom::ShowRename(std::string_view oldName, std::string_view newName)
 {
-    std::lock_guard lock(m_displayMutex);
-    AddTextLocked(Format("\r\n[%s]님의 채팅이름이 %s로 변경되었습니다.\r\n", platform::AnsiToUtf8(oldName),
-                         platform::AnsiToUtf8(newName)),
-                  CHAT_COLOR_NOTICE, CHAT_SIZE_NOTICE, false);
+    PostText({{Format("\r\n[%s]님의 채팅이름이 %s로 변경되었습니다.\r\n", platform::AnsiToUtf8(oldName),
+                      platform::AnsiToUtf8(newName)),
+               CHAT_COLOR_NOTICE, CHAT_SIZE_NOTICE, false}});
 }
 
-void CChatRoom::AddTextLocked(const std::string &utf8, unsigned rgb, int twips, bool indent)
+void CChatRoom::PostText(std::vector<TextRun> runs)
 {
-    if (m_display)
-        m_display->AddText(utf8, rgb, twips, indent);
+    if (!m_display)
+        return;
+    // Always queued, also from the window thread itself, so lines show in
+    // the order their events happened whichever thread saw them.
+    QMetaObject::invokeMethod(
+        this,
+        [this, runs = std::move(runs)] {
+            for (const TextRun &r : runs)
+                m_display->AddText(r.text, r.rgb, r.twips, r.indent);
+        },
+        Qt::QueuedConnection);
 }
 
 // --- Host: notifications ------------------------------------------------------

@@ -148,13 +148,21 @@ private:
     void ReceiverEnded(bool roomFull);                 // receive thread -> window thread
     void GuestSend(const ChatPacket &packet);
 
-    void AddTextLocked(const std::string &utf8, unsigned rgb, int twips, bool indent);
+    struct TextRun {
+        std::string text; // UTF-8
+        unsigned rgb;
+        int twips;
+        bool indent;
+    };
+    // Hands display lines to the window thread, in order.
+    void PostText(std::vector<TextRun> runs);
+    class MemberViewRelay;
     std::string OwnNameAnsi() const;
 
     IChatDisplay *m_display;
     IChatMainWindow *m_mainWindow;
+    std::unique_ptr<IChatMemberView> m_viewRelay; // queues row reports to the window thread
     CMemberTable m_members;
-    std::mutex m_displayMutex; // one event's lines at a time
 
     std::atomic<Role> m_role{ROLE_NONE};
     mutable std::mutex m_selfMutex;

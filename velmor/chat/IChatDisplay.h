@@ -2,12 +2,11 @@
 // Where the room's displayed lines go: the chat display of the control
 // window. One call appends one run of text with its attributes.
 //
-// Threads: called from the window thread, from the host's per-guest worker
-// threads and from the guest's receive thread, but never from two threads at
-// once (the room serialises the calls, and the lines of one event, such as a
-// chat line's header and text, arrive back to back). An implementation must
-// not block waiting for the window thread (post a queued call instead) and
-// must not call back into the room.
+// Threads: called only on the thread the CChatRoom lives on (the window
+// thread), from its event loop: the room hands the events of its worker and
+// receive threads over with queued calls, in the order they happened, and
+// the lines of one event (a chat line's header and text) arrive back to
+// back. So an implementation may touch its widget directly.
 #include <string>
 
 // Colours are 0xRRGGBB.

@@ -2,12 +2,10 @@
 // The user list control's side of the member table: every change to the
 // table's rows is reported here so the list widget can mirror it row for row.
 //
-// Threads: called from the window thread, from the host's worker threads and
-// from the guest's receive thread, never from two threads at once, and in
-// exactly the order the rows changed, so the row numbers always match the
-// widget's rows when applied in order. An implementation must not block
-// waiting for the window thread (post a queued call) and must not call back
-// into the room.
+// Threads: called only on the thread the CChatRoom lives on (the window
+// thread), from its event loop, in exactly the order the rows changed, so
+// the row numbers always match the widget's rows when applied in order. An
+// implementation may touch its widget directly.
 #include <string>
 
 class IChatMemberView {

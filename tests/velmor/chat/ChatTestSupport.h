@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -99,6 +100,11 @@ struct Line {
     bool operator==(const Line &) const = default;
 };
 
+inline void PrintTo(const Line &l, std::ostream *os)
+{
+    *os << "{\"" << l.text << "\", 0x" << std::hex << l.rgb << std::dec << ", " << l.twips << ", " << l.indent << "}";
+}
+
 class RecordingDisplay : public IChatDisplay {
 public:
     void AddText(const std::string &text, unsigned rgb, int twips, bool indent) override
@@ -174,6 +180,7 @@ public:
         }
         m_rows[static_cast<std::size_t>(row)].name = name;
     }
+    friend void PrintTo(const Row &r, std::ostream *os) { *os << "{\"" << r.name << "\", " << r.flag << "}"; }
     std::vector<Row> Rows() const
     {
         std::lock_guard lock(m_mutex);
