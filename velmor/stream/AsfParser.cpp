@@ -87,6 +87,7 @@ std::optional<std::vector<Payload>> ParsePayloads(const std::uint8_t *data, std:
         if (at >= end)
             return std::nullopt;
         Payload p;
+        p.begin = at;
         p.stream = data[at] & 0x7F;
         p.keyFrame = data[at] & 0x80;
         ++at;
@@ -106,6 +107,7 @@ std::optional<std::vector<Payload>> ParsePayloads(const std::uint8_t *data, std:
             return std::nullopt;
         p.size = length;
         at += length;
+        p.end = at;
         payloads.push_back(p);
     }
     return payloads;
@@ -142,12 +144,15 @@ std::optional<HeaderInfo> ParseHeader(const std::uint8_t *data, std::size_t size
     return info;
 }
 
-bool SetBufferWindow(Bytes &header, int streamNumber, std::uint32_t bufferWindowMs)
+namespace {
+
+// The extended stream properties record of a stream, or null.
+const std::uint8_t *FindExtendedStreamProperties(const Bytes &header, int streamNumber)
 {
     const auto info = ParseHeader(header.data(), header.size());
     if (!info)
-        return false;
-    bool done = false;
+        return nullptr;
+    const std::uint8_t *found = nullptr;
     ForEachObject(header.data() + 30, info->headerObjectSize - 30,
                   [&](const std::uint8_t *guid, const std::uint8_t *obj, std::size_t objSize) {
         if (!Is(guid, kHeaderExtension) || objSize < 46)
@@ -156,18 +161,32 @@ bool SetBufferWindow(Bytes &header, int streamNumber, std::uint32_t bufferWindow
         if (dataSize > objSize - 46)
             return;
         ForEachObject(obj + 46, dataSize, [&](const std::uint8_t *g, const std::uint8_t *ext, std::size_t extSize) {
-            if (!Is(g, kExtendedStreamProperties) || extSize < 88)
-                return;
-            if ((Le16(ext + 72) & 0x7F) != streamNumber)
-                return;
-            // The header lives in `header`; obj and ext point into it.
-            auto *writable = const_cast<std::uint8_t *>(ext);
-            Put32(writable + 44, bufferWindowMs);  // buffer size, milliseconds
-            Put32(writable + 56, bufferWindowMs);  // alternate buffer size
-            done = true;
+            if (Is(g, kExtendedStreamProperties) && extSize >= 88 && (Le16(ext + 72) & 0x7F) == streamNumber)
+                found = ext;
         });
     });
-    return done;
+    return found;
+}
+
+} // namespace
+
+bool SetBufferWindow(Bytes &header, int streamNumber, std::uint32_t bufferWindowMs)
+{
+    const std::uint8_t *ext = FindExtendedStreamProperties(header, streamNumber);
+    if (!ext)
+        return false;
+    std::uint8_t *writable = header.data() + (ext - header.data());
+    Put32(writable + 44, bufferWindowMs);  // buffer size, milliseconds
+    Put32(writable + 56, bufferWindowMs);  // alternate buffer size
+    return true;
+}
+
+std::optional<std::uint32_t> GetBufferWindow(const Bytes &header, int streamNumber)
+{
+    const std::uint8_t *ext = FindExtendedStreamProperties(header, streamNumber);
+    if (!ext)
+        return std::nullopt;
+    return Le32(ext + 44);
 }
 
 std::optional<std::vector<Payload>> ParsePacket(const std::uint8_t *data, std::size_t size)
@@ -209,6 +228,36 @@ std::optional<std::vector<Payload>> ParsePacket(const std::uint8_t *data, std::s
     return ParsePayloads(data, headerEnd, packetLength, multiple, propertyFlags);
 }
 
+bool NormalizePacketLength(std::uint8_t *data, std::size_t size)
+{
+    std::size_t at = 0;
+    if (!data || size < 2)
+        return false;
+    if (data[0] & 0x80) {
+        if (data[0] & 0x10)
+            return false;
+        at = 1 + (data[0] & 0x0F);
+    }
+    if (size < at + 2)
+        return false;
+    const std::uint8_t lengthFlags = data[at];
+    at += 2;
+    const int lengthType = (lengthFlags >> 5) & 3;
+    const std::size_t lengthAt = at;
+    std::uint32_t packetLength = 0, sequence = 0, padding = 0;
+    if (lengthType == 0 || !ReadTyped(data, size, at, lengthType, packetLength) ||
+        !ReadTyped(data, size, at, (lengthFlags >> 1) & 3, sequence) ||
+        !ReadTyped(data, size, at, (lengthFlags >> 3) & 3, padding))
+        return false;
+    if (padding == 0 || packetLength >= size || std::size_t{packetLength} + padding != size)
+        return false;
+    if ((lengthType == 1 && size > 0xFF) || (lengthType == 2 && size > 0xFFFF))
+        return false;
+    for (int i = 0; i < (lengthType == 3 ? 4 : lengthType); ++i)
+        data[lengthAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    return true;
+}
+
 bool StartsVideoKeyFrame(const std::uint8_t *data, std::size_t size, int videoStream)
 {
     const auto payloads = ParsePacket(data, size);
@@ -218,6 +267,74 @@ bool StartsVideoKeyFrame(const std::uint8_t *data, std::size_t size, int videoSt
         if (p.stream == videoStream && p.keyFrame && p.offset == 0)
             return true;
     return false;
+}
+
+std::optional<Bytes> MakeJoinPacket(const std::uint8_t *data, std::size_t size, int videoStream)
+{
+    const auto payloads = ParsePacket(data, size);
+    if (!payloads || payloads->size() < 2)
+        return std::nullopt;
+    std::size_t key = payloads->size();
+    for (std::size_t i = 0; i < payloads->size(); ++i) {
+        const Payload &p = (*payloads)[i];
+        if (p.stream == videoStream && p.keyFrame && p.offset == 0) {
+            key = i;
+            break;
+        }
+    }
+    bool videoBefore = false;
+    for (std::size_t i = 0; i < key && i < payloads->size(); ++i)
+        videoBefore |= (*payloads)[i].stream == videoStream;
+    if (key == payloads->size() || !videoBefore)
+        return std::nullopt;
+
+    // Packet header layout: [error correction] flags, properties, length,
+    // sequence, padding, send time (4), duration (2), payload flags.
+    std::size_t at = 0;
+    if (data[0] & 0x80)
+        at = 1 + (data[0] & 0x0F);
+    const std::size_t flagsAt = at;
+    std::uint8_t lengthFlags = data[at];
+    at += 2;
+    std::uint32_t packetLength = 0, sequence = 0, padding = 0;
+    const int lengthType = (lengthFlags >> 5) & 3;
+    const int sequenceType = (lengthFlags >> 1) & 3;
+    const int paddingType = (lengthFlags >> 3) & 3;
+    ReadTyped(data, size, at, lengthType, packetLength);
+    const std::size_t paddingAt = at + (sequenceType == 3 ? 4 : static_cast<std::size_t>(sequenceType));
+    ReadTyped(data, size, at, sequenceType, sequence);
+    ReadTyped(data, size, at, paddingType, padding);
+    const std::size_t timesAt = at;
+    const std::size_t payloadFlagsAt = at + 6;
+    if (payloadFlagsAt >= size || (*payloads)[0].begin != payloadFlagsAt + 1)
+        return std::nullopt;
+
+    Bytes out;
+    out.reserve(size);
+    out.insert(out.end(), data, data + paddingAt);
+    // Always carry a WORD padding length: the packet gains padding.
+    out[flagsAt] = static_cast<std::uint8_t>((lengthFlags & ~0x18) | (2 << 3));
+    const std::size_t newPaddingAt = out.size();
+    out.push_back(0);
+    out.push_back(0);
+    out.insert(out.end(), data + timesAt, data + payloadFlagsAt);
+    const std::size_t kept = payloads->size() - key;
+    out.push_back(static_cast<std::uint8_t>((data[payloadFlagsAt] & 0xC0) | kept));
+    for (std::size_t i = key; i < payloads->size(); ++i)
+        out.insert(out.end(), data + (*payloads)[i].begin, data + (*payloads)[i].end);
+    if (out.size() > size || size - out.size() > 0xFFFF)
+        return std::nullopt;
+    const std::size_t newPadding = size - out.size();
+    out[newPaddingAt] = static_cast<std::uint8_t>(newPadding);
+    out[newPaddingAt + 1] = static_cast<std::uint8_t>(newPadding >> 8);
+    out.resize(size, 0);
+    if (lengthType == 0)
+        return out;
+    // The packet length (which counts the padding) stays the full size.
+    std::size_t lengthAt = flagsAt + 2;
+    for (int i = 0; i < (lengthType == 3 ? 4 : lengthType); ++i)
+        out[lengthAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    return out;
 }
 
 } // namespace asf

@@ -5,6 +5,8 @@
 
 #include "platform/LocalTime.h"
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -175,6 +177,7 @@ HRESULT CNetWrite::SetupProfile()
 
 void CNetWrite::ASFFileWriteThread(CNetWrite *self)
 {
+    ::pthread_setname_np(::pthread_self(), "ASFFileWrite");
     HANDLE events[2] = {self->ASFFileExitEvent.load(std::memory_order_acquire), self->m_privateWriteEvent};
     for (;;) {
         const DWORD result = platform::WaitForMultipleObjects(2, events, 0, platform::INFINITE);

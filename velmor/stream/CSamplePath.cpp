@@ -236,23 +236,31 @@ void CSamplePath::SetWriteObserver(void (*observer)(void *, const SampleBlock &)
 
 void CSamplePath::OnAsfWrite(int reason)
 {
-    auto writeAndFree = [this](SampleBlock *b) {
-        if (m_observer)
-            m_observer(m_observerContext, *b);
+    void (*observer)(void *, const SampleBlock &) = nullptr;
+    void *context = nullptr;
+    auto writeAndFree = [&](SampleBlock *b) {
+        if (observer)
+            observer(context, *b);
         WriteSampleToWriter(b->input, b->Data(), b->length, b->time);
         SampleBlock::Free(b);
     };
     if (reason == 1) {
+        // Detach the queue under the lock and write outside it, so the
+        // capture threads are never held up by the encoder.
         std::deque<SampleBlock *> taken;
         {
             std::lock_guard<std::mutex> lock(m_queueLock);
             taken.swap(m_queue);
             m_queuedVideo = 0;
+            observer = m_observer;
+            context = m_observerContext;
         }
         for (SampleBlock *b : taken)
             writeAndFree(b);
     } else if (reason == 0) {
         std::lock_guard<std::mutex> lock(m_queueLock);
+        observer = m_observer;
+        context = m_observerContext;
         for (SampleBlock *b : m_queue)
             writeAndFree(b);
         m_queue.clear();

@@ -442,7 +442,11 @@ void CWMWriter::DeliverSample(GstSample *sample)
     const std::size_t unit = m_packetSize ? m_packetSize : map.size();
     for (std::size_t at = 0; at < map.size(); at += unit) {
         const std::size_t n = std::min(unit, map.size() - at);
-        auto packet = std::make_shared<const std::vector<std::uint8_t>>(map.data() + at, map.data() + at + n);
+        std::vector<std::uint8_t> bytes(map.data() + at, map.data() + at + n);
+        // asfmux leaves the padding out of the packet length; players would
+        // cut the last payload of such a packet short.
+        asf::NormalizePacketLength(bytes.data(), bytes.size());
+        auto packet = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
         for (IWMWriterSink *s : m_sinks)
             s->OnDataUnit(packet);
         ++m_packetsOut;

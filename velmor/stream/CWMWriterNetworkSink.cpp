@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -275,6 +276,7 @@ void CWMWriterNetworkSink::OnEndWriting()
 
 void CWMWriterNetworkSink::Serve()
 {
+    ::pthread_setname_np(::pthread_self(), "velmor-netsink");
     std::list<Player> players;
     AsfBytes header;
     int videoStream = 0;
@@ -433,16 +435,29 @@ void CWMWriterNetworkSink::Serve()
         }
         for (const AsfBytes &packet : packets) {
             const bool keyStart = videoStream == 0 || asf::StartsVideoKeyFrame(packet->data(), packet->size(), videoStream);
+            // For players that start here: without earlier frames that would
+            // need a picture they never got.
+            AsfBytes joinPacket = packet;
+            bool joinChecked = false;
             for (Player &p : players) {
                 if (p.dead || p.state != Player::State::Streaming || p.closeWhenFlushed)
                     continue;
                 if (p.waitingForKey && !keyStart)
                     continue;
-                p.waitingForKey = false;
+                AsfBytes send = packet;
+                if (p.waitingForKey) {
+                    if (!joinChecked && videoStream) {
+                        if (auto trimmed = asf::MakeJoinPacket(packet->data(), packet->size(), videoStream))
+                            joinPacket = Share(std::move(*trimmed));
+                        joinChecked = true;
+                    }
+                    send = joinPacket;
+                    p.waitingForKey = false;
+                }
                 if (p.framed)
-                    p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, packet->data(), packet->size())), now);
+                    p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, send->data(), send->size())), now);
                 else
-                    p.Queue(packet, now);
+                    p.Queue(send, now);
             }
         }
         if ((ended || stopping) && flushDeadline == Clock::time_point{})

@@ -143,11 +143,16 @@ TEST(WMWriter, EncodesAPlayableAsfStreamWithBufferWindow)
     EXPECT_GT(info->videoStream, 0);
     EXPECT_GT(info->audioStream, 0);
     EXPECT_EQ(info->prerollMs, 1000u);
+    // The muxer's zero buffer window is replaced by the profile's.
+    EXPECT_EQ(asf::GetBufferWindow(stream, info->videoStream), 1000u);
     // Every packet has the announced size and parses.
     int keyStarts = 0;
     for (const auto &p : sink.Packets()) {
         ASSERT_EQ(p.size(), info->packetSize);
         ASSERT_TRUE(asf::ParsePacket(p.data(), p.size()));
+        // Packet lengths count the padding, as players read them.
+        std::vector<std::uint8_t> copy = p;
+        EXPECT_FALSE(asf::NormalizePacketLength(copy.data(), copy.size()));
         keyStarts += asf::StartsVideoKeyFrame(p.data(), p.size(), info->videoStream);
     }
     // One key frame a second.
@@ -171,4 +176,63 @@ TEST(WMWriter, EncodesAPlayableAsfStreamWithBufferWindow)
     // The decoded video starts near zero, not hours in.
     const std::string start = Capture("ffprobe -v error -select_streams v -show_entries stream=start_time -of csv=p=0 " + file);
     EXPECT_LT(std::atof(start.c_str()), 2.0) << start;
+}
+
+TEST(WMWriter, PlayersJoiningAtAnyKeyFrameDecodeCleanly)
+{
+    TestDir dir("join");
+    CollectingSink sink;
+    Writer w;
+    ASSERT_EQ(w.Setup(&sink), S_OK);
+    // Changing pictures, so frames differ in size and share packets.
+    const std::vector<unsigned char> silence(128000);
+    for (int n = 0; n < 6 * 15; ++n) {
+        if (n % 15 == 0) {
+            ASSERT_EQ(w.Write(w.audioInput, silence, static_cast<std::uint32_t>(n / 15 * 1000)), S_OK);
+        }
+        auto frame = SolidFrame(static_cast<unsigned char>(n * 7), static_cast<unsigned char>(255 - n * 3), 90);
+        for (std::size_t i = 0; i < frame.size(); i += 97)
+            frame[i] = static_cast<unsigned char>(i * n);
+        ASSERT_EQ(w.Write(w.videoInput, frame, static_cast<std::uint32_t>(n * 1000 / 15)), S_OK);
+    }
+    ASSERT_EQ(w.writer.EndWriting(), S_OK);
+    const std::vector<std::uint8_t> full = sink.Stream();
+    const auto info = asf::ParseHeader(full.data(), full.size());
+    ASSERT_TRUE(info);
+    const std::vector<std::uint8_t> header(full.begin(), full.begin() + static_cast<long>(info->headerObjectSize + asf::kDataObjectHeaderSize));
+    const auto packets = sink.Packets();
+    int joins = 0, trimmedJoins = 0;
+    for (std::size_t k = 1; k < packets.size(); ++k) {
+        if (!asf::StartsVideoKeyFrame(packets[k].data(), packets[k].size(), info->videoStream))
+            continue;
+        std::vector<std::uint8_t> first = packets[k];
+        if (auto trimmed = asf::MakeJoinPacket(first.data(), first.size(), info->videoStream)) {
+            ASSERT_EQ(trimmed->size(), first.size());
+            const auto payloads = asf::ParsePacket(trimmed->data(), trimmed->size());
+            ASSERT_TRUE(payloads);
+            for (const asf::Payload &p : *payloads) {
+                if (p.stream == info->videoStream) {
+                    EXPECT_TRUE(p.keyFrame && p.offset == 0);  // the first video payload is the key frame
+                    break;
+                }
+            }
+            first = *trimmed;
+            ++trimmedJoins;
+        }
+        // What a player joining here receives decodes without complaint.
+        std::vector<std::uint8_t> joined = header;
+        joined.insert(joined.end(), first.begin(), first.end());
+        for (std::size_t j = k + 1; j < packets.size(); ++j)
+            joined.insert(joined.end(), packets[j].begin(), packets[j].end());
+        const std::string file = dir.file("join" + std::to_string(k) + ".asf");
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(joined.data()),
+                                                    static_cast<std::streamsize>(joined.size()));
+        std::string out;
+        EXPECT_EQ(RunShell("ffmpeg -nostdin -v warning -i " + file + " -f null -", &out), 0);
+        EXPECT_EQ(out.find("keyframe"), std::string::npos) << "joining at packet " << k << ": " << out;
+        EXPECT_EQ(out.find("rror"), std::string::npos) << "joining at packet " << k << ": " << out;
+        ++joins;
+    }
+    EXPECT_GE(joins, 4);
+    EXPECT_GE(trimmedJoins, 1);
 }
