@@ -182,6 +182,7 @@ void CChatRoom::StartConnecting(const char *host, std::uint16_t port)
         VLOG("Chat", "Could not create the chat socket (errno=%d).\n", errno);
         return;
     }
+    SetNoDelay(s.Get());
     sockaddr_in addr{};
     if (!ResolveAddress(host ? host : "", port, addr)) {
         VLOG("Chat", "Could not resolve the chat server address \"%s\".\n", host ? host : "");
@@ -439,6 +440,7 @@ void CChatRoom::AcceptGuest()
             continue; // closed by UniqueSocket
         }
 
+        SetNoDelay(s.Get());
         const unsigned number = ++m_guestCounter;
         const std::string name = GuestNameAnsi(number);
         const int fd = s.Get();

@@ -41,3 +41,7 @@ bool ResolveAddress(const char *host, std::uint16_t port, sockaddr_in &out);
 
 // Sets O_NONBLOCK and FD_CLOEXEC on a socket.
 bool MakeNonBlocking(int fd);
+
+// Sends small packets at once instead of holding them back for the peer's
+// acknowledgement (Nagle), so a chat line reaches everybody without a wait.
+void SetNoDelay(int fd);
