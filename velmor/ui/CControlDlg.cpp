@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTextCursor>
+#include <QThread>
 
 namespace {
 
@@ -390,32 +391,41 @@ void CControlDlg::PlaceWindow()
     setGeometry(QRect(at, QSize(kDefaultWidth, kDefaultHeight)));
 }
 
-// These four run on whichever thread the room reports from. They only
-// capture plain values and post to the widget; a post to a widget that is
-// gone is dropped. The room is closed before the widgets are destroyed.
+// The room reports on the window thread, in the order things happened, so
+// the widgets are touched directly. A report from another thread would be
+// posted instead, which keeps the widgets on their own thread whatever
+// happens.
+template <typename F>
+static void OnWindowThread(QObject *widget, F &&apply)
+{
+    if (QThread::currentThread() == widget->thread())
+        apply();
+    else
+        QMetaObject::invokeMethod(widget, std::forward<F>(apply), Qt::QueuedConnection);
+}
+
 void CControlDlg::AddText(const std::string &text, unsigned rgb, int twips, bool indent)
 {
     CChatRichEd *display = m_chatDisplay;
-    QMetaObject::invokeMethod(
-        display, [display, text, rgb, twips, indent] { display->AddText(text, 0xFF000000u | rgb, twips, indent); },
-        Qt::QueuedConnection);
+    OnWindowThread(display, [display, text, rgb, twips, indent] {
+        display->AddText(text, 0xFF000000u | rgb, twips, indent);
+    });
 }
 
 void CControlDlg::OnMemberAdded(int row, const std::string &name, int flag)
 {
     CChatingListCtrl *list = m_userList;
-    QMetaObject::invokeMethod(list, [list, row, name, flag] { list->InsertItem(row, name, flag); },
-                              Qt::QueuedConnection);
+    OnWindowThread(list, [list, row, name, flag] { list->InsertItem(row, name, flag); });
 }
 
 void CControlDlg::OnMemberRemoved(int row)
 {
     CChatingListCtrl *list = m_userList;
-    QMetaObject::invokeMethod(list, [list, row] { list->DeleteItem(row); }, Qt::QueuedConnection);
+    OnWindowThread(list, [list, row] { list->DeleteItem(row); });
 }
 
 void CControlDlg::OnMemberRenamed(int row, const std::string &name)
 {
     CChatingListCtrl *list = m_userList;
-    QMetaObject::invokeMethod(list, [list, row, name] { list->SetItemText(row, name); }, Qt::QueuedConnection);
+    OnWindowThread(list, [list, row, name] { list->SetItemText(row, name); });
 }

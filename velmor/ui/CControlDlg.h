@@ -9,8 +9,8 @@
 // only minimises it. Its rectangle is kept under HKEY_CURRENT_USER
 // "Software\Quenta\ControlWindowArea\Position".
 //
-// Threads: a GUI-thread object. The room calls its display and member-view
-// sides from worker threads too; those calls are posted to the GUI thread.
+// Threads: a GUI-thread object. The room reports to its display and
+// member-view sides on that thread too.
 #include "CChatingListCtrl.h"
 #include "CSnapDialog.h"
 
@@ -90,7 +90,7 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    // IChatDisplay / IChatMemberView: posted to the GUI thread.
+    // IChatDisplay / IChatMemberView.
     void AddText(const std::string &text, unsigned rgb, int twips, bool indent) override;
     void OnMemberAdded(int row, const std::string &name, int flag) override;
     void OnMemberRemoved(int row) override;
