@@ -107,10 +107,10 @@ TEST_F(GuestRoom, TalksWithARealHost)
     EXPECT_EQ(g1.room->RenameSelf("영희"), S_OK);
     EXPECT_EQ(g1.room->OwnName(), "영희");
     ASSERT_TRUE(SpinUntil([&] { return g2.members.Rows()[1].name == "영희" && g1.members.Rows()[1].name == "영희"; }));
-    EXPECT_TRUE(g2.display.Has("\r\n[손님1]님의 채팅이름이 영희로 변경되었습니다.\r\n"));
+    EXPECT_TRUE(SpinUntil([&] { return g2.display.Has("\r\n[손님1]님의 채팅이름이 영희로 변경되었습니다.\r\n"); }));
     g1.room->SpeakLine("renamed");
     ASSERT_TRUE(SpinUntil([&] { return g2.display.Has("renamed\r\n"); }));
-    EXPECT_TRUE(g2.display.Has("\r\n[영희]님의 말:\r\n"));
+    EXPECT_TRUE(SpinUntil([&] { return g2.display.Has("\r\n[영희]님의 말:\r\n"); }));
 
     // A guest leaves: one row goes, with a goodbye.
     g2.room.reset();

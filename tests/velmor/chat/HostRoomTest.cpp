@@ -68,6 +68,7 @@ TEST_F(HostRoom, FirstGuestIsNamedGreetedAndListed)
     // Exactly ("방장", 0) then (requester, 1).
     EXPECT_EQ(list, Frame(10, Member(kHost, 0) + Member(Guest(1), 1)));
     EXPECT_EQ(room->GuestCounter(), 1u);
+    ASSERT_TRUE(SpinUntil([&] { return display.Count() == 1 && members.Rows().size() == 2; }));
     EXPECT_EQ(display.Lines(), (std::vector<Line>{{"(손님1)님 안녕하세요\r\n", 0x000000, 160, false}}));
     EXPECT_EQ(members.Rows(), (std::vector<MirrorMembers::Row>{{"방장", 0}, {"손님1", 2}}));
     EXPECT_EQ(room->OwnName(), "방장");
@@ -107,6 +108,7 @@ TEST_F(HostRoom, ChatLinesAreRelayedByteForByte)
     ASSERT_EQ(longest.size(), 1049u);
     EXPECT_EQ(g1->ReadPacket(), longest);
     EXPECT_EQ(g2->ReadPacket(), longest);
+    ASSERT_TRUE(SpinUntil([&] { return display.Has(std::string(1023, 'h') + "\r\n"); }));
     EXPECT_EQ(display.Lines().back(), (Line{std::string(1023, 'h') + "\r\n", 0x008000, 160, true}));
     // An empty line sends nothing.
     EXPECT_EQ(room->SpeakLine(""), S_FALSE);
@@ -130,7 +132,7 @@ TEST_F(HostRoom, TheConnectionNotThePacketSaysWhoSpeaks)
     EXPECT_EQ(g1->ReadPacket(), Rename(Guest(2), "mallory"));
     ASSERT_TRUE(SpinUntil([&] { return members.Rows().size() == 3 && members.Rows()[2].name == "mallory"; }));
     EXPECT_EQ(members.Rows()[1].name, "손님1");
-    EXPECT_TRUE(display.Has("\r\n[손님2]님의 채팅이름이 mallory로 변경되었습니다.\r\n"));
+    EXPECT_TRUE(SpinUntil([&] { return display.Has("\r\n[손님2]님의 채팅이름이 mallory로 변경되었습니다.\r\n"); }));
 
     // Renames to "방장" or to nothing are ignored.
     g2->Send(Rename("mallory", kHost));
@@ -178,7 +180,7 @@ TEST_F(HostRoom, RoomFullAtFiftyOneGuestsAndNumbersNeverReused)
     // "손님1" leaving leaves "손님10" .. "손님19" in place.
     guests[0]->Close();
     ASSERT_TRUE(SpinUntil([&] { return room->ConnectionCount() == 50; }));
-    EXPECT_TRUE(display.Has("\r\n(손님1)님 안녕히가세요\r\n"));
+    EXPECT_TRUE(SpinUntil([&] { return display.Has("\r\n(손님1)님 안녕히가세요\r\n"); }));
     const auto rows = members.Rows();
     ASSERT_EQ(rows.size(), 51u);
     EXPECT_EQ(rows[1].name, "손님2");
@@ -218,6 +220,7 @@ TEST_F(HostRoom, SameNamesLeaveOneRowEach)
     g1->ReadPacket();
     g2->Close();
     EXPECT_EQ(g1->ReadPacket(), Frame(12, Member("twin", 1)));
+    ASSERT_TRUE(SpinUntil([&] { return members.Rows().size() == 2; }));
     const auto rows = members.Rows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].name, "twin");
