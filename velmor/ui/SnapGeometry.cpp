@@ -58,6 +58,7 @@ void SnapBeginDrag(SnapState &state, SnapWindowId self, const SnapRect &selfRect
     state.gluing = gluing;
     std::fill(std::begin(state.stuck), std::end(state.stuck), false);
     std::fill(std::begin(state.stuckAt), std::end(state.stuckAt), 0);
+    std::fill(std::begin(state.stuckTo), std::end(state.stuckTo), 0);
     state.targets.clear();
     state.glued.clear();
     // Other windows first, the screen last.
@@ -121,6 +122,7 @@ SnapPoint SnapCorrection(const SnapRect &r, const std::vector<SnapWindow> &targe
 
 bool SnapMoving(SnapState &state, SnapRect &r, SnapPoint cursor)
 {
+    const SnapRect start = r;
     // A stuck edge lets go once the cursor has pulled far enough along its
     // axis; the window then jumps by the whole pull so it is back under the
     // mouse.
@@ -139,18 +141,32 @@ bool SnapMoving(SnapState &state, SnapRect &r, SnapPoint cursor)
                 state.stuck[opposite] = false;
         }
     }
+    // Until then it holds, however fast the mouse moves: one mouse step of
+    // more than the snap distance must not tear it off early.
+    bool held = false;
+    for (int edge = 0; edge < 4; ++edge) {
+        if (!state.stuck[edge])
+            continue;
+        const int at = edge == SNAP_LEFT ? r.left : edge == SNAP_TOP ? r.top : edge == SNAP_RIGHT ? r.right : r.bottom;
+        const int shift = state.stuckTo[edge] - at;
+        if (shift != 0) {
+            r = (edge == SNAP_LEFT || edge == SNAP_RIGHT) ? r.Offset(shift, 0) : r.Offset(0, shift);
+            held = true;
+        }
+    }
     unsigned edges = 0;
     const SnapPoint fix = SnapCorrection(r, state.targets, state.distance, &edges);
     if (!edges)
-        return false;
+        return held && !(r == start);
     r = r.Offset(fix.x, fix.y);
     for (int edge = 0; edge < 4; ++edge) {
         if ((edges & (1u << edge)) && !state.stuck[edge]) {
             state.stuck[edge] = true;
             state.stuckAt[edge] = (edge == SNAP_LEFT || edge == SNAP_RIGHT) ? cursor.x : cursor.y;
+            state.stuckTo[edge] = edge == SNAP_LEFT ? r.left : edge == SNAP_TOP ? r.top : edge == SNAP_RIGHT ? r.right : r.bottom;
         }
     }
-    return fix.x != 0 || fix.y != 0;
+    return fix.x != 0 || fix.y != 0 || held;
 }
 
 SnapMoveResult SnapMoveStep(SnapState &state, const SnapRect &proposed, SnapPoint cursor)
@@ -199,10 +215,14 @@ SnapMoveResult SnapMoveStep(SnapState &state, const SnapRect &proposed, SnapPoin
     }
     // After a hold the window catches up with the mouse once it lags 6
     // pixels or more.
+    // An axis whose edge is still held stays where it is held.
     if (!corrected) {
         const SnapPoint want{cursor.x - state.grabOffset.x, cursor.y - state.grabOffset.y};
-        if (std::abs(want.x - r.left) >= 6 || std::abs(want.y - r.top) >= 6)
-            r = r.Offset(want.x - r.left, want.y - r.top);
+        if (std::abs(want.x - r.left) >= 6 || std::abs(want.y - r.top) >= 6) {
+            const bool holdX = state.stuck[SNAP_LEFT] || state.stuck[SNAP_RIGHT];
+            const bool holdY = state.stuck[SNAP_TOP] || state.stuck[SNAP_BOTTOM];
+            r = r.Offset(holdX ? 0 : want.x - r.left, holdY ? 0 : want.y - r.top);
+        }
     }
     // Glued windows keep their places relative to the own window exactly.
     const int tx = r.left - state.last.left;

@@ -56,6 +56,7 @@ struct SnapState {
     std::vector<SnapWindow> targets;  // rebuilt at each drag start
     bool stuck[4] = {false, false, false, false};
     int stuckAt[4] = {0, 0, 0, 0};    // cursor x (left, right) or y (top, bottom)
+    int stuckTo[4] = {0, 0, 0, 0};    // the coordinate the edge is held at
     std::vector<SnapWindow> glued;    // rebuilt at each drag start, gluing on only
     SnapRect last;                    // the own window's last rectangle
     SnapPoint grabOffset;             // cursor minus the window's top-left at drag start
@@ -82,8 +83,8 @@ SnapPoint SnapCorrection(const SnapRect &r, const std::vector<SnapWindow> &targe
 
 // Snaps a moving rectangle of the own window: releases stuck edges the
 // cursor has pulled more than twice the distance away (shifting `r` by that
-// pull), then snaps and sticks the edges that aligned. Returns true when
-// the snap corrected `r`.
+// pull) and holds the others where they stuck, then snaps and sticks the
+// edges that aligned. Returns true when the snap corrected `r`.
 bool SnapMoving(SnapState &state, SnapRect &r, SnapPoint cursor);
 
 // The result of one move of the own window.

@@ -212,3 +212,25 @@ TEST(SnapGeometry, ANewDragForgetsTheLastOne)
     EXPECT_EQ(state.grabOffset, (SnapPoint{10, 10}));
     EXPECT_EQ(state.distance, 5);
 }
+
+TEST(SnapGeometry, AFastMouseStepDoesNotTearADockedEdgeOffEarly)
+{
+    const SnapRect main{100, 100, 500, 500};
+    SnapState state;
+    Drag drag(state, kControl, {503, 150, 770, 645}, {600, 160}, {Win(kMain, main)}, false);
+    auto r = drag.By(-1, 0);
+    ASSERT_EQ(r.rect.left, 500);
+    // 8 pixels in one step, then 2 more: still within the hold.
+    r = drag.By(8, 0);
+    EXPECT_EQ(r.rect.left, 500);
+    r = drag.By(2, 0);
+    EXPECT_EQ(r.rect.left, 500);
+    // Sliding along the docked edge keeps it docked.
+    r = drag.By(0, 40);
+    EXPECT_EQ(r.rect.left, 500);
+    EXPECT_EQ(r.rect.top, 190);
+    // Past 10 pixels it follows the mouse.
+    r = drag.By(6, 0);
+    EXPECT_FALSE(state.stuck[SNAP_LEFT]);
+    EXPECT_GE(r.rect.left, 510);
+}

@@ -3,6 +3,7 @@
 // on standard input, one per line:
 //   say <text>   types the text into the input line and presses Enter
 //   rename <n>   renames itself through the nickname dialog
+//   shot <file>  saves a picture of the window (PNG)
 //   dump         prints "LIST <row>" for each user-list row, then the chat
 //                display as "CHAT <line>" lines, then "END"
 //   quit         closes the window and ends
@@ -66,7 +67,8 @@ public:
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2 || (std::strcmp(argv[1], "guest") == 0 && argc < 3)) {
         std::fprintf(stderr, "usage: chat_window_peer host | guest <port>\n");
@@ -129,6 +131,10 @@ int main(int argc, char **argv)
                 for (const QString &l : lines)
                     Print("CHAT " + l.toStdString());
                 Print("END");
+            } else if (line.rfind("shot ", 0) == 0) {
+                // A picture of the window as it is drawn now.
+                dlg->grab().save(QString::fromStdString(line.substr(5)), "PNG");
+                Print("SHOT");
             } else if (line == "quit") {
                 QCoreApplication::exit(0);
             }
