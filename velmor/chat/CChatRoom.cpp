@@ -256,8 +256,9 @@ void CChatRoom::CloseChatSockets()
 
 HRESULT CChatRoom::SpeakLine(std::string_view utf8Text)
 {
-    const std::string text = chat::CutAnsi(platform::Utf8ToAnsi(utf8Text), CHAT_MAX_TEXT);
-    if (text.empty() || text.front() == '\0')
+    std::string text = platform::Utf8ToAnsi(utf8Text);
+    text = chat::CutAnsi(text.substr(0, text.find('\0')), CHAT_MAX_TEXT); // what travels ends at a NUL
+    if (text.empty())
         return S_FALSE;
     const Role role = m_role.load();
     if (role == ROLE_HOST) {
@@ -472,14 +473,20 @@ void CChatRoom::ReadGuest(int socket)
     auto it = m_slots.find(socket);
     if (it == m_slots.end())
         return;
-    const std::shared_ptr<CGuestConnection> conn = it->second->conn;
+    HostSlot &slot = *it->second;
+    const std::shared_ptr<CGuestConnection> conn = slot.conn;
+    // Once its leave is queued nothing more is read from it.
+    auto leave = [&] {
+        slot.read->setEnabled(false);
+        QueueGuestLeaves(conn);
+    };
     CPacketAssembler &assembler = conn->Assembler();
     const ssize_t got = ::recv(socket, assembler.WritePtr(), assembler.FreeSpace(), MSG_DONTWAIT);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     if (got <= 0) {
         // Closed by the guest, or failed: either way the guest has left.
-        QueueGuestLeaves(conn);
+        leave();
         return;
     }
     assembler.Commit(static_cast<std::size_t>(got));
@@ -490,12 +497,12 @@ void CChatRoom::ReadGuest(int socket)
             return;
         if (r == CPacketAssembler::MALFORMED) {
             VLOG("Chat", "A guest sent a packet of impossible length; closing its connection.\n");
-            QueueGuestLeaves(conn);
+            leave();
             return;
         }
         if (!conn->QueuePacket(std::move(packet))) {
             VLOG("Chat", "A guest sends faster than the room handles; closing its connection.\n");
-            QueueGuestLeaves(conn);
+            leave();
             return;
         }
     }
@@ -507,9 +514,14 @@ void CChatRoom::FlushGuest(int socket)
     if (it == m_slots.end())
         return;
     HostSlot &slot = *it->second;
+    // Cleared before the flush: a send that queues bytes after it asks for
+    // the notifier again.
+    slot.conn->WriteDone();
     const CPacketSender::Result r = slot.conn->Sender().Flush();
-    if (r == CPacketSender::QUEUED)
+    if (r == CPacketSender::QUEUED) {
+        slot.conn->RequestWrite();
         return;
+    }
     slot.write->setEnabled(false);
     if (r == CPacketSender::FAILED)
         QueueGuestLeaves(slot.conn);
@@ -644,7 +656,8 @@ void CChatRoom::SendTo(CGuestConnection &conn, const ChatPacket &packet)
     if (!shared)
         return;
     if (r == CPacketSender::QUEUED) {
-        QueueEnableWrite(shared);
+        if (shared->RequestWrite())
+            QueueEnableWrite(shared);
     } else {
         VLOG("Chat", "A guest stopped reading; closing its connection.\n");
         QueueGuestLeaves(shared);

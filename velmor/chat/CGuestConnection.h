@@ -55,6 +55,10 @@ public:
     // Set once the connection is on its way out (dropped or leaving), so it
     // is queued for leaving only once.
     bool MarkLeaving() { return !m_leaving.exchange(true); }
+    // Whether the window thread has been asked to watch for writability;
+    // true when this call is the one that must ask.
+    bool RequestWrite() { return !m_writeWanted.exchange(true); }
+    void WriteDone() { m_writeWanted = false; }
 
 private:
     void WorkerMain();
@@ -77,4 +81,5 @@ private:
     std::condition_variable m_endCv;
     bool m_workerEnded = false;
     std::atomic<bool> m_leaving{false};
+    std::atomic<bool> m_writeWanted{false};
 };
