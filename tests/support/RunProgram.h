@@ -2,7 +2,10 @@
 // Runs a built program as a separate process in a given folder and collects
 // its exit status and output. Used by the tests that start Velmor.exe and
 // friends the way a user or another program would.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -98,4 +101,105 @@ inline ProgramResult RunProgram(const std::string &program, const std::vector<st
     std::filesystem::remove(outFile, ec);
     std::filesystem::remove(errFile, ec);
     return result;
+}
+
+// A program started in the background; the test talks to it over the
+// network and ends it with a signal, as a user or the desktop would.
+class ChildProgram {
+public:
+    ChildProgram(const std::string &program, const std::vector<std::string> &args,
+                 const std::filesystem::path &cwd, const std::vector<std::string> &env = {})
+        : m_cwd(cwd)
+    {
+        std::vector<std::string> argStore{program};
+        argStore.insert(argStore.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (std::string &a : argStore)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envStore;
+        for (char **e = environ; *e; ++e)
+            envStore.emplace_back(*e);
+        envStore.insert(envStore.end(), env.begin(), env.end());
+        std::vector<char *> envp;
+        for (std::string &e : envStore)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (cwd / ".child-stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (cwd / ".child-stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProgram()
+    {
+        if (m_pid > 0 && m_exitCode == -2) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    ChildProgram(const ChildProgram &) = delete;
+    ChildProgram &operator=(const ChildProgram &) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    bool Running()
+    {
+        Poll();
+        return m_exitCode == -2;
+    }
+    void Signal(int signal)
+    {
+        if (Running())
+            kill(m_pid, signal);
+    }
+    // Waits for the end; the exit code, 128+signal, or -1 on time-out.
+    int Wait(int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return m_exitCode == -2 ? -1 : m_exitCode;
+    }
+    std::string Stderr() const
+    {
+        std::ifstream in(m_cwd / ".child-stderr", std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+private:
+    void Poll()
+    {
+        int status = 0;
+        if (m_pid > 0 && m_exitCode == -2 && waitpid(m_pid, &status, WNOHANG) == m_pid)
+            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::filesystem::path m_cwd;
+    pid_t m_pid = -1;
+    int m_exitCode = -2; // -2: still running
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+inline int FreeLoopbackPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
 }
