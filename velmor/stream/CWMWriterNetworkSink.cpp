@@ -218,6 +218,7 @@ HRESULT CWMWriterNetworkSink::Open(DWORD *port)
     }
     try {
         m_thread = std::thread(&CWMWriterNetworkSink::Serve, this);
+        m_serving.store(true, std::memory_order_release);
     } catch (const std::system_error &e) {
         ::close(m_listenFd);
         m_listenFd = -1;
@@ -228,6 +229,7 @@ HRESULT CWMWriterNetworkSink::Open(DWORD *port)
 
 HRESULT CWMWriterNetworkSink::Close()
 {
+    m_serving.store(false, std::memory_order_release);
     if (m_thread.joinable()) {
         {
             std::lock_guard<std::mutex> lock(m_shared->lock);
@@ -258,7 +260,7 @@ void CWMWriterNetworkSink::OnDataUnit(AsfBytes packet)
 {
     {
         std::lock_guard<std::mutex> lock(m_shared->lock);
-        if (!m_thread.joinable())  // not serving: nobody to send to
+        if (!m_serving.load(std::memory_order_acquire))  // not serving: nobody to send to
             return;
         m_shared->packets.push_back(std::move(packet));
     }

@@ -234,6 +234,10 @@ TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
         }
         EXPECT_EQ(path.QueuedBlocks(), CSamplePath::kMaxQueuedVideoBlocks + 10);
         EXPECT_EQ(path.VideoBlocksDropped(), 100u - CSamplePath::kMaxQueuedVideoBlocks);
+        // A failed wait discards the queue without writing it.
+        path.OnAsfWrite(-1);
+        EXPECT_EQ(path.QueuedBlocks(), 0u);
+        EXPECT_EQ(path.BlocksWritten(), 0u);
         g_nClosing = 1;
         net.ReleaseWriter();
         g_nClosing = 0;
@@ -243,6 +247,8 @@ TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
     const std::string text = TestDir::Read(dir.file("velmor.log"));
     // Logged at most once a second, not once per frame.
     EXPECT_EQ(Count(text, "video frames dropped"), 1) << text;
+    EXPECT_EQ(Count(platform::AnsiToUtf8(text), "(VelmorDlg, "), 2) << text;
+    EXPECT_NE(platform::AnsiToUtf8(text).find("[ WAIT_FAILED ] ASF 파일 쓰기 이상 종료\n"), std::string::npos);
 }
 
 TEST(NetWriteSetup, EventOrThreadFailureFailsTheSetupAndLeavesSinksIdle)
