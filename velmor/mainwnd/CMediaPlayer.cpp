@@ -129,6 +129,7 @@ HRESULT CMediaPlayer::put_URL(const std::string &url)
     m_url = url;
     if (url.empty())
         return S_OK;
+    m_openedURLs.push_back(url);
     g_object_set(m_playbin.get(), "uri", url.c_str(), nullptr);
     if (m_events)
         m_events->OpenStateChange(wmposMediaConnecting);

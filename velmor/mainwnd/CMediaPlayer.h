@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CMediaPlayer : public QObject {
     Q_OBJECT
@@ -42,6 +43,8 @@ public:
     // Opens `url` and starts playing it (auto-start).
     HRESULT put_URL(const std::string &url);
     const std::string &URL() const { return m_url; }
+    // Every URL opened so far, oldest first (diagnostics and tests).
+    const std::vector<std::string> &OpenedURLs() const { return m_openedURLs; }
 
     HRESULT get_volume(long *volume) const;
     HRESULT put_volume(long volume);
@@ -74,6 +77,7 @@ private:
     IWMPEvents *m_events = nullptr;
     unsigned long m_cookie = 0;
     std::string m_url;
+    std::vector<std::string> m_openedURLs;
     long m_playState = wmppsUndefined;
     long m_volume = 100;
     bool m_mute = false;

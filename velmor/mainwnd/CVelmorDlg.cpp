@@ -25,6 +25,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <cstdlib>
 
 CVelmorDlg *g_pMainDlg = nullptr;
 std::atomic<std::int32_t> g_nAdvertisement{0};
@@ -290,6 +291,11 @@ bool CVelmorDlg::OnInitDialog()
             platform::ShowMessageBox(text, "Velmor", platform::MB_OK | platform::MB_ICONEXCLAMATION);
             done(QDialog::Rejected);
             return false;
+        }
+        if (std::getenv("VELMOR_STATUS_FILE") != nullptr) {
+            m_statusTimer = new QTimer(this);
+            connect(m_statusTimer, &QTimer::timeout, this, &CVelmorDlg::WriteStatusFile);
+            m_statusTimer->start(500);
         }
         VLOG(kModule, "광고를 조회함.\n");
         std::string clip;
@@ -773,6 +779,21 @@ void CVelmorDlg::OnBuffering(bool start)
             m_videoWindow->show();
             m_videoWindow->repaint();
         }
+    }
+}
+
+void CVelmorDlg::WriteStatusFile()
+{
+    const char *path = std::getenv("VELMOR_STATUS_FILE");
+    if (path == nullptr || !m_spWMPPlayer)
+        return;
+    const std::string tmp = std::string(path) + ".tmp";
+    if (FILE *f = std::fopen(tmp.c_str(), "w")) {
+        std::fprintf(f, "state=%ld\nframes=%llu\nurls=%zu\nurl=%s\n", m_spWMPPlayer->playState(),
+                     m_spWMPPlayer->FramesDecoded(), m_spWMPPlayer->OpenedURLs().size(),
+                     m_spWMPPlayer->URL().c_str());
+        std::fclose(f);
+        std::rename(tmp.c_str(), path);
     }
 }
 

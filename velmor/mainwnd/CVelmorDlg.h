@@ -21,6 +21,7 @@
 #include "WMPTypes.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -200,6 +201,11 @@ private:
         int left, top, right, bottom;
     };
     std::vector<Distances> m_layout;
+
+    // VELMOR_STATUS_FILE: the viewer writes its player's state there twice a
+    // second, for tests and diagnostics of a program running on its own.
+    void WriteStatusFile();
+    QTimer *m_statusTimer = nullptr;
 
     bool m_streamReady = false;
     bool m_destroyed = false;
