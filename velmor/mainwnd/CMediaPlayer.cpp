@@ -92,6 +92,9 @@ HRESULT CMediaPlayer::Create()
     if (audio)
         g_object_set(playbin.get(), "audio-sink", audio.get(), nullptr);
     g_object_set(playbin.get(), "volume", m_volume / 100.0, "mute", m_mute ? TRUE : FALSE, nullptr);
+    // One second of network buffering: enough to ride out a hiccup, short
+    // enough that a viewer is not far behind the broadcaster.
+    g_object_set(playbin.get(), "buffer-duration", static_cast<gint64>(GST_SECOND), nullptr);
 
     m_bus.reset(gst_element_get_bus(playbin.get()));
     m_playbin = std::move(playbin);
@@ -261,8 +264,12 @@ void CMediaPlayer::HandleMessage(GstMessage *message)
     case GST_MESSAGE_BUFFERING: {
         gint percent = 100;
         gst_message_parse_buffering(message, &percent);
+        // While the network buffer refills the pipeline waits in PAUSED, so
+        // the buffer can fill at all; it plays on once it is full.
         if (percent < 100 && !m_buffering) {
             m_buffering = true;
+            if (m_playbin && GST_STATE_TARGET(m_playbin.get()) == GST_STATE_PLAYING)
+                gst_element_set_state(m_playbin.get(), GST_STATE_PAUSED);
             SetPlayState(wmppsBuffering);
             if (m_events)
                 m_events->Buffering(true);
@@ -270,8 +277,8 @@ void CMediaPlayer::HandleMessage(GstMessage *message)
             m_buffering = false;
             if (m_events)
                 m_events->Buffering(false);
-            if (m_playbin && GST_STATE(m_playbin.get()) == GST_STATE_PLAYING)
-                SetPlayState(wmppsPlaying);
+            if (m_playbin)
+                gst_element_set_state(m_playbin.get(), GST_STATE_PLAYING);
         }
         break;
     }
