@@ -395,13 +395,13 @@ TEST_F(HostRoom, DisplayIsCalledOnTheRoomsThreadInEventOrder)
     EXPECT_EQ(g1->ReadPacket(), Rename(Guest(1), "bye"));
     g1->Close();
     ASSERT_TRUE(SpinUntil([&] { return display.Has("\r\n(bye)님 안녕히가세요\r\n"); }));
-    std::vector<std::string> texts;
-    for (const Line &l : display.Lines())
-        texts.push_back(l.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"(손님1)님 안녕하세요\r\n", "\r\n[손님1]님의 말:\r\n",
-                                               "last words\r\n",
-                                               "\r\n[손님1]님의 채팅이름이 bye로 변경되었습니다.\r\n",
-                                               "\r\n(bye)님 안녕히가세요\r\n"}));
+    // Every kind of displayed line, with its colour, size and indent.
+    EXPECT_EQ(display.Lines(),
+              (std::vector<Line>{{"(손님1)님 안녕하세요\r\n", 0x000000, 160, false},
+                                 {"\r\n[손님1]님의 말:\r\n", 0x545454, 170, false},
+                                 {"last words\r\n", 0x000000, 160, true},
+                                 {"\r\n[손님1]님의 채팅이름이 bye로 변경되었습니다.\r\n", 0x545454, 170, false},
+                                 {"\r\n(bye)님 안녕히가세요\r\n", 0x000000, 160, false}}));
     EXPECT_EQ(foreign.load(), 0);
     EXPECT_EQ(members.Rows(), (std::vector<MirrorMembers::Row>{{"방장", 0}}));
     EXPECT_EQ(members.BadReports(), 0);
