@@ -155,10 +155,6 @@ bool CChatingListCtrl::RightClickAt(const QPoint &viewportPos)
         m_openMenu->deleteLater();
     m_openMenu = new QMenu(this);
     m_openMenu->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_openMenu, &QObject::destroyed, this, [this, menu = m_openMenu] {
-        if (m_openMenu == menu)
-            m_openMenu = nullptr;
-    });
     QAction *rename = m_openMenu->addAction(QStringLiteral("채팅이름바꾸기"));
     IChatListOwner *owner = m_owner;
     connect(rename, &QAction::triggered, this, [owner] { owner->OnListCommand(ID_CHANGE_CHAT_NAME); });

@@ -5,11 +5,11 @@
 // context menu with "채팅이름바꾸기" on one's own row only. The room logic
 // appends, finds, renames and deletes rows; names are UTF-8 here.
 // GUI thread only.
+#include <QMenu>
+#include <QPointer>
 #include <QTreeWidget>
 
 #include <string>
-
-class QMenu;
 
 // The window that holds the list: its own name is compared on right-click
 // and it receives the menu command.
@@ -54,7 +54,7 @@ public:
 
 private:
     IChatListOwner *m_owner = nullptr;
-    QMenu *m_openMenu = nullptr;
+    QPointer<QMenu> m_openMenu;
 };
 
 // Compares names the way the room does: ASCII letters without regard to case.

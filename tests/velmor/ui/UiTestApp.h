@@ -1,5 +1,6 @@
 #pragma once
-// The one QApplication of a widget test executable, made on first use.
+// The one QApplication of a widget test executable, made on first use and
+// kept to the end of the process.
 #include <QApplication>
 
 inline QApplication &UiTestApp()
@@ -7,6 +8,8 @@ inline QApplication &UiTestApp()
     static int argc = 1;
     static char name[] = "ui_tests";
     static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own globals are gone by the time static objects
+    // are, and an application torn down after them crashes at exit.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
