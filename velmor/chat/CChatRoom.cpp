@@ -213,7 +213,10 @@ void CChatRoom::OnConnectReady()
         err = errno;
     // Deleting the notifier inside its own signal is not safe; let it go
     // once control is back in the event loop.
-    m_connectNotifier.release()->deleteLater();
+    // As a child of the room it goes with the room at the latest.
+    QSocketNotifier *done = m_connectNotifier.release();
+    done->setParent(this);
+    done->deleteLater();
     OnClientSocket(FD_CONNECT, err);
 }
 
