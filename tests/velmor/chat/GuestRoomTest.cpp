@@ -2,11 +2,13 @@
 // a listening socket that sends hand-built bytes, so reassembly and dispatch
 // are seen byte by byte.
 #include "CChatRoom.h"
+#include "CommandLineArgs.h"
 
 #include "ChatTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 using namespace chattest;
@@ -69,12 +71,23 @@ protected:
 
 TEST_F(GuestRoom, TalksWithARealHost)
 {
+    // Both roles started from the command line as the control window does.
     RecordingDisplay hostDisplay;
     CChatRoom host(&hostDisplay, nullptr, nullptr);
-    ASSERT_TRUE(host.StartHosting(0));
+    CommandLineArgs hostArgs;
+    hostArgs.start = 1;
+    hostArgs.lport = 0;
+    host.Start(hostArgs);
+    ASSERT_NE(host.ListeningPort(), 0);
+    EXPECT_EQ(host.GetRole(), CChatRoom::ROLE_HOST);
 
     GuestSide g1;
-    g1.Connect(host.ListeningPort());
+    g1.room = std::make_unique<CChatRoom>(&g1.display, &g1.members, &g1.mainWindow);
+    CommandLineArgs guestArgs;
+    guestArgs.start = 2;
+    std::strcpy(guestArgs.curl, "127.0.0.1");
+    guestArgs.cport = host.ListeningPort();
+    g1.room->Start(guestArgs);
     ASSERT_TRUE(SpinUntil([&] { return g1.Listed() && g1.members.Rows().size() == 2; }));
     EXPECT_EQ(g1.mainWindow.connected, 1);
     EXPECT_EQ(g1.room->OwnName(), "손님1");
