@@ -12,18 +12,38 @@
 namespace platform {
 namespace {
 
-struct IconvCloser {
-    void operator()(iconv_t cd) const { iconv_close(cd); }
+// One iconv descriptor per direction and thread, opened on first use: a
+// descriptor may not be shared between threads, and opening one per call
+// costs more than most conversions.
+class ThreadConverter {
+public:
+    ThreadConverter(const char *to, const char *from) : m_cd(iconv_open(to, from)) {}
+    ~ThreadConverter()
+    {
+        if (Valid())
+            iconv_close(m_cd);
+    }
+    ThreadConverter(const ThreadConverter &) = delete;
+    ThreadConverter &operator=(const ThreadConverter &) = delete;
+    bool Valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    // Back to the initial shift state, ready for a new text.
+    iconv_t Fresh()
+    {
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        return m_cd;
+    }
+
+private:
+    iconv_t m_cd;
 };
 
 // Converts with iconv; an input byte sequence the source code page does not
 // know is replaced by `replacement` and skipped, so any input converts.
-std::string Convert(const char *to, const char *from, std::string_view in, std::string_view replacement)
+std::string Convert(ThreadConverter &converter, std::string_view in, std::string_view replacement)
 {
-    iconv_t raw = iconv_open(to, from);
-    if (raw == reinterpret_cast<iconv_t>(-1))
+    if (!converter.Valid())
         return std::string(in);
-    std::unique_ptr<void, IconvCloser> cd(raw);
+    iconv_t raw = converter.Fresh();
 
     std::string out;
     out.reserve(in.size() * 2 + 4);
@@ -58,33 +78,24 @@ std::size_t Utf8ToAnsiBuffer(std::string_view utf8, char *out, std::size_t size)
 {
     if (out == nullptr || size == 0)
         return 0;
-    // One descriptor per thread, opened on first use: the log converts every
-    // entry with it and must not allocate on each call.
-    struct ThreadConverter {
-        iconv_t cd = iconv_open("CP949//TRANSLIT", "UTF-8");
-        ~ThreadConverter()
-        {
-            if (cd != reinterpret_cast<iconv_t>(-1))
-                iconv_close(cd);
-        }
-    };
-    thread_local ThreadConverter converter;
+    // The log converts every entry here and must not allocate on each call.
+    thread_local ThreadConverter converter("CP949//TRANSLIT", "UTF-8");
 
     std::size_t used = 0;
     const std::size_t room = size - 1;
-    if (converter.cd == reinterpret_cast<iconv_t>(-1)) {
+    if (!converter.Valid()) {
         used = std::min(utf8.size(), room);
         std::memcpy(out, utf8.data(), used);
         out[used] = '\0';
         return used;
     }
-    iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+    iconv_t cd = converter.Fresh();
     char *inPtr = const_cast<char *>(utf8.data());
     size_t inLeft = utf8.size();
     char *outPtr = out;
     size_t outLeft = room;
     while (inLeft > 0 && outLeft > 0) {
-        size_t rc = iconv(converter.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
         if (rc != static_cast<size_t>(-1) || errno == E2BIG)
             break;
         // An invalid or cut-off sequence: one '?' for its first byte.
@@ -100,12 +111,14 @@ std::size_t Utf8ToAnsiBuffer(std::string_view utf8, char *out, std::size_t size)
 
 std::string AnsiToUtf8(std::string_view ansi)
 {
-    return Convert("UTF-8", "CP949", ansi, "\xEF\xBF\xBD");
+    thread_local ThreadConverter converter("UTF-8", "CP949");
+    return Convert(converter, ansi, "\xEF\xBF\xBD");
 }
 
 std::string Utf8ToAnsi(std::string_view utf8)
 {
-    return Convert("CP949//TRANSLIT", "UTF-8", utf8, "?");
+    thread_local ThreadConverter converter("CP949//TRANSLIT", "UTF-8");
+    return Convert(converter, utf8, "?");
 }
 
 QString AnsiToQString(std::string_view ansi)
