@@ -393,19 +393,22 @@ TEST(LinkTicker, HoverStopsLeavingResumesAndOnlyLinksOpen)
     EXPECT_EQ(ticker.Copies()[0].x, copy.x);
 
     CLinkTicker linked;
-    linked.resize(300, 24);
+    // Elsewhere on the screen: a move to the same screen point is no move.
+    linked.setGeometry(40, 300, 300, 24);
     linked.AddItem(QStringLiteral("퀜타"), "http://127.0.0.1:1/");
     linked.SetLinkOpener([&](const std::string &url) {
         opened.push_back(url);
         return true;
     });
     linked.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&linked));
     linked.Start(true);
     linked.Stop();
     for (int i = 0; i < 150; ++i)
         linked.Tick();
     const int x = linked.Copies()[0].x + 3;
     QTest::mouseMove(&linked, QPoint(x, 12));
+    EXPECT_EQ(linked.HoveredItem(), 0) << x << " " << linked.ItemWidth(0);
     QTest::mouseClick(&linked, Qt::LeftButton, {}, QPoint(x, 12));
     EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1:1/"});
 }

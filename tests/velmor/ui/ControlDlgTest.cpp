@@ -68,6 +68,9 @@ protected:
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         m_oldDir = cwd;
         ASSERT_EQ(chdir(VELMOR_PROGRAM_DIR), 0);
+        // A store of this test's own: tests of this program may run at once.
+        m_oldRegistry = std::getenv("VELMOR_REGISTRY_DIR") ? std::getenv("VELMOR_REGISTRY_DIR") : "";
+        setenv("VELMOR_REGISTRY_DIR", m_registry.path().c_str(), 1);
         WriteStoredRect(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu);
         m_main.setGeometry(100, 80, 400, 300);
         m_main.show();
@@ -79,6 +82,7 @@ protected:
     void TearDown() override
     {
         platform::SetMessageBoxHandler(m_oldBox);
+        setenv("VELMOR_REGISTRY_DIR", m_oldRegistry.c_str(), 1);
         ASSERT_EQ(chdir(m_oldDir.c_str()), 0);
     }
     // Beside the main window: its right edge, its top.
@@ -116,6 +120,9 @@ protected:
         });
     }
 
+    QApplication &m_app = UiTestApp(); // before any widget member
+    TestDir m_registry{"control-registry"};
+    std::string m_oldRegistry;
     QWidget m_main;
     std::string m_oldDir;
     platform::MessageBoxHandler m_oldBox;
@@ -166,6 +173,19 @@ TEST_F(ControlDlgTest, EnterInTheListOrTheDisplaySendsTheInputLine)
     QTextCursor c(dlg->ChatDisplay()->document());
     c.setPosition(at + 1);
     EXPECT_EQ(c.charFormat().foreground().color(), QColor(0, 128, 0));
+}
+
+TEST_F(ControlDlgTest, ATypedUrlBecomesALink)
+{
+    auto dlg = MakeHost();
+    dlg->InputLine()->setPlainText(QStringLiteral("방송 주소 http://127.0.0.1:8080/live 입니다"));
+    QTest::keyClick(dlg->InputLine(), Qt::Key_Return);
+    const QString shown = Shown(*dlg);
+    QTextCursor c(dlg->ChatDisplay()->document());
+    c.setPosition(static_cast<int>(shown.indexOf(QStringLiteral("127.0"))));
+    c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    EXPECT_TRUE(c.charFormat().isAnchor());
+    EXPECT_EQ(c.charFormat().anchorHref(), QStringLiteral("http://127.0.0.1:8080/live"));
 }
 
 TEST_F(ControlDlgTest, AltEnterBreaksTheLineAndSendsNothing)
