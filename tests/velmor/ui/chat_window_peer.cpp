@@ -3,6 +3,7 @@
 // on standard input, one per line:
 //   say <text>   types the text into the input line and presses Enter
 //   rename <n>   renames itself through the nickname dialog
+//   resize <w> <h> resizes the window
 //   shot <file>  saves a picture of the window (PNG)
 //   dump         prints "LIST <row>" for each user-list row, then the chat
 //                display as "CHAT <line>" lines, then "END"
@@ -131,6 +132,10 @@ int main(int argc, char **argv)
                 for (const QString &l : lines)
                     Print("CHAT " + l.toStdString());
                 Print("END");
+            } else if (line.rfind("resize ", 0) == 0) {
+                int w = 0, h = 0;
+                if (std::sscanf(line.c_str() + 7, "%d %d", &w, &h) == 2)
+                    dlg->resize(w, h);
             } else if (line.rfind("shot ", 0) == 0) {
                 // A picture of the window as it is drawn now.
                 dlg->grab().save(QString::fromStdString(line.substr(5)), "PNG");
