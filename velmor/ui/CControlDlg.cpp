@@ -130,7 +130,7 @@ bool CControlDlg::Create(const CommandLineArgs &args)
     ApplyLayout();
 
     // Keys are looked at before any control sees them.
-    for (QObject *o : std::initializer_list<QObject *>{m_userList, m_chatDisplay, m_input, m_splitter, m_ulBody})
+    for (QObject *o : std::initializer_list<QObject *>{this, m_userList, m_chatDisplay, m_input, m_splitter, m_ulBody})
         o->installEventFilter(this);
 
     // 10. The placement.

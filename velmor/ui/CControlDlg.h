@@ -65,6 +65,9 @@ public:
     // Menu command 32772: the nickname dialog.
     void ChangeName();
 
+    // Escape would end a dialog; the chat window stays until the program ends.
+    void reject() override {}
+
     // IChatListOwner
     std::string GetOwnName() const override;
     void OnListCommand(int command) override;

@@ -262,6 +262,11 @@ TEST_F(ControlDlgTest, OnlyOnesOwnRowOffersTheRename)
 TEST_F(ControlDlgTest, TheCloseBoxMinimises)
 {
     auto dlg = MakeHost();
+    // Escape and Enter on the window itself close nothing.
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    QTest::keyClick(dlg.get(), Qt::Key_Return);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->isMinimized());
     dlg->close();
     QCoreApplication::processEvents();
     EXPECT_TRUE(dlg->isMinimized());
