@@ -25,8 +25,9 @@ QImage CaptionButton(bool close)
     QImage img = Blank(w * 4, h);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor faces[4] = {QColor(255, 255, 255, 40), close ? QColor(222, 72, 64) : QColor(255, 255, 255, 90),
-                             close ? QColor(176, 44, 38) : QColor(20, 40, 80, 120), QColor(255, 255, 255, 20)};
+    const QColor faces[4] = {
+        QColor(255, 255, 255, 40), close ? QColor(222, 72, 64) : QColor(255, 255, 255, 90),
+        close ? QColor(176, 44, 38) : QColor(20, 40, 80, 120), QColor(255, 255, 255, 20)};
     for (int s = 0; s < 4; ++s) {
         const QRectF r(s * w + 0.5, 0.5, w - 1, h - 1);
         p.setPen(QPen(QColor(255, 255, 255, s == 3 ? 60 : 150), 1));

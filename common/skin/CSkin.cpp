@@ -140,11 +140,16 @@ QString ApplyProperty(CSkinObject &o, const QString &key, const QStringList &v)
         unsigned anchors = 0;
         for (const QString &t : v) {
             const QString a = t.toLower();
-            if (a == u"left") anchors |= AnchorLeft;
-            else if (a == u"top") anchors |= AnchorTop;
-            else if (a == u"right") anchors |= AnchorRight;
-            else if (a == u"bottom") anchors |= AnchorBottom;
-            else return QStringLiteral("anchor takes left, top, right, bottom");
+            if (a == u"left")
+                anchors |= AnchorLeft;
+            else if (a == u"top")
+                anchors |= AnchorTop;
+            else if (a == u"right")
+                anchors |= AnchorRight;
+            else if (a == u"bottom")
+                anchors |= AnchorBottom;
+            else
+                return QStringLiteral("anchor takes left, top, right, bottom");
         }
         // An object anchored on neither side of an axis keeps its left or top.
         if (!(anchors & (AnchorLeft | AnchorRight)))
@@ -156,9 +161,12 @@ QString ApplyProperty(CSkinObject &o, const QString &key, const QStringList &v)
         bool b = false;
         if (!one() || !ToBool(v[0], b))
             return k + QStringLiteral(" takes 0 or 1");
-        if (k == u"visible") o.SetVisible(b);
-        else if (k == u"enabled") o.SetEnabled(b);
-        else o.SetChecked(b);
+        if (k == u"visible")
+            o.SetVisible(b);
+        else if (k == u"enabled")
+            o.SetEnabled(b);
+        else
+            o.SetChecked(b);
     } else if (k == u"caption") {
         if (v.size() > 1)
             return QStringLiteral("caption takes one quoted text");
@@ -173,26 +181,41 @@ QString ApplyProperty(CSkinObject &o, const QString &key, const QStringList &v)
         o.SetCommand(n[0]);
     } else if (k == u"action") {
         const QString a = v.value(0).toLower();
-        if (!one()) return QStringLiteral("action takes one word");
-        if (a == u"move") o.SetAction(SkinAction::Move);
-        else if (a == u"close") o.SetAction(SkinAction::Close);
-        else if (a == u"minimize") o.SetAction(SkinAction::Minimize);
-        else if (a == u"size") o.SetAction(SkinAction::Size);
-        else if (a == u"none") o.SetAction(SkinAction::None);
-        else return QStringLiteral("action takes move, close, minimize, size or none");
-    } else if (k == u"fill" || k == u"fill2" || k == u"hover_fill" || k == u"pressed_fill" ||
-               k == u"color" || k == u"hover_color" || k == u"disabled_color" || k == u"thumb_fill") {
+        if (!one())
+            return QStringLiteral("action takes one word");
+        if (a == u"move")
+            o.SetAction(SkinAction::Move);
+        else if (a == u"close")
+            o.SetAction(SkinAction::Close);
+        else if (a == u"minimize")
+            o.SetAction(SkinAction::Minimize);
+        else if (a == u"size")
+            o.SetAction(SkinAction::Size);
+        else if (a == u"none")
+            o.SetAction(SkinAction::None);
+        else
+            return QStringLiteral("action takes move, close, minimize, size or none");
+    } else if (k == u"fill" || k == u"fill2" || k == u"hover_fill" || k == u"pressed_fill" || k == u"color" ||
+               k == u"hover_color" || k == u"disabled_color" || k == u"thumb_fill") {
         QColor c;
         if (!one() || !ToColor(v[0], c))
             return k + QStringLiteral(" takes a colour #rrggbb, #aarrggbb or none");
-        if (k == u"fill") s.fill = c;
-        else if (k == u"fill2") s.fill2 = c;
-        else if (k == u"hover_fill") s.hoverFill = c;
-        else if (k == u"pressed_fill") s.pressedFill = c;
-        else if (k == u"color") s.textColor = c;
-        else if (k == u"hover_color") s.hoverTextColor = c;
-        else if (k == u"disabled_color") s.disabledTextColor = c;
-        else s.thumbFill = c;
+        if (k == u"fill")
+            s.fill = c;
+        else if (k == u"fill2")
+            s.fill2 = c;
+        else if (k == u"hover_fill")
+            s.hoverFill = c;
+        else if (k == u"pressed_fill")
+            s.pressedFill = c;
+        else if (k == u"color")
+            s.textColor = c;
+        else if (k == u"hover_color")
+            s.hoverTextColor = c;
+        else if (k == u"disabled_color")
+            s.disabledTextColor = c;
+        else
+            s.thumbFill = c;
     } else if (k == u"border") {
         if (v.isEmpty() || v.size() > 2 || !ToColor(v[0], s.border))
             return QStringLiteral("border takes a colour and an optional width");
@@ -232,13 +255,20 @@ QString ApplyProperty(CSkinObject &o, const QString &key, const QStringList &v)
         Qt::Alignment h = Qt::AlignLeft, vert = Qt::AlignVCenter;
         for (const QString &t : v) {
             const QString a = t.toLower();
-            if (a == u"left") h = Qt::AlignLeft;
-            else if (a == u"center") h = Qt::AlignHCenter;
-            else if (a == u"right") h = Qt::AlignRight;
-            else if (a == u"top") vert = Qt::AlignTop;
-            else if (a == u"middle") vert = Qt::AlignVCenter;
-            else if (a == u"bottom") vert = Qt::AlignBottom;
-            else return QStringLiteral("align takes left, center, right, top, middle, bottom");
+            if (a == u"left")
+                h = Qt::AlignLeft;
+            else if (a == u"center")
+                h = Qt::AlignHCenter;
+            else if (a == u"right")
+                h = Qt::AlignRight;
+            else if (a == u"top")
+                vert = Qt::AlignTop;
+            else if (a == u"middle")
+                vert = Qt::AlignVCenter;
+            else if (a == u"bottom")
+                vert = Qt::AlignBottom;
+            else
+                return QStringLiteral("align takes left, center, right, top, middle, bottom");
         }
         s.align = h | vert;
     } else if (k == u"range") {

@@ -183,12 +183,14 @@ QRect CSkinObject::ThumbRect() const
         const int size = std::min(m_style.thumbSize, r.height());
         const int travel = r.height() - size;
         // The top is the maximum, as on a volume fader.
-        const int offset = span > 0 ? static_cast<int>(static_cast<long long>(m_maximum - m_value) * travel / span) : 0;
+        const int offset =
+            span > 0 ? static_cast<int>(static_cast<long long>(m_maximum - m_value) * travel / span) : 0;
         return QRect(r.left(), r.top() + offset, r.width(), size);
     }
     const int size = std::min(m_style.thumbSize, r.width());
     const int travel = r.width() - size;
-    const int offset = span > 0 ? static_cast<int>(static_cast<long long>(m_value - m_minimum) * travel / span) : 0;
+    const int offset =
+        span > 0 ? static_cast<int>(static_cast<long long>(m_value - m_minimum) * travel / span) : 0;
     return QRect(r.left() + offset, r.top(), size, r.height());
 }
 

@@ -28,14 +28,14 @@ protected:
 };
 
 enum class SkinKind {
-    Form,    // the root of a form
-    Frame,   // a filled or bordered box, may hold children
-    Image,   // a named image
-    Text,    // a caption drawn as text
-    Button,  // a push button; reports its command when clicked
-    Check,   // a toggle button; clicking flips the checked state
-    Slider,  // a horizontal or vertical slider with a range and a value
-    Region,  // an invisible placeholder where the window puts a control
+    Form,   // the root of a form
+    Frame,  // a filled or bordered box, may hold children
+    Image,  // a named image
+    Text,   // a caption drawn as text
+    Button, // a push button; reports its command when clicked
+    Check,  // a toggle button; clicking flips the checked state
+    Slider, // a horizontal or vertical slider with a range and a value
+    Region, // an invisible placeholder where the window puts a control
 };
 
 // What a press on an object does to the window itself.
@@ -47,24 +47,24 @@ enum SkinAnchor : unsigned { AnchorLeft = 1, AnchorTop = 2, AnchorRight = 4, Anc
 
 // The look of an object, read from the skin file.
 struct SkinStyle {
-    QColor fill;          // invalid: not filled
-    QColor fill2;         // valid: vertical gradient from fill to fill2
-    QColor hoverFill;     // buttons: fill while the pointer is over it
-    QColor pressedFill;   // buttons: fill while pressed or checked
-    QColor border;        // invalid: no border
+    QColor fill;        // invalid: not filled
+    QColor fill2;       // valid: vertical gradient from fill to fill2
+    QColor hoverFill;   // buttons: fill while the pointer is over it
+    QColor pressedFill; // buttons: fill while pressed or checked
+    QColor border;      // invalid: no border
     int borderWidth = 1;
     int radius = 0;
-    QString image;        // named image drawn over the rectangle
+    QString image;               // named image drawn over the rectangle
     int slice[4] = {0, 0, 0, 0}; // left, top, right, bottom margins kept unscaled
     QColor textColor = QColor(0, 0, 0);
     QColor hoverTextColor;
     QColor disabledTextColor = QColor(150, 150, 150);
-    QString fontFace;     // empty: the skin's font
-    int fontSize = 0;     // points; 0: the skin's size
+    QString fontFace; // empty: the skin's font
+    int fontSize = 0; // points; 0: the skin's size
     bool bold = false;
     Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
-    int padding = 0;      // horizontal inset of the caption
-    QString thumbImage;   // sliders: the thumb
+    int padding = 0;    // horizontal inset of the caption
+    QString thumbImage; // sliders: the thumb
     QColor thumbFill = QColor(90, 120, 170);
     int thumbSize = 10;
 };

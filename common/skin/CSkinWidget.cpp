@@ -15,10 +15,14 @@ namespace {
 int ButtonCode(Qt::MouseButton button)
 {
     switch (button) {
-    case Qt::LeftButton: return SKIN_LBUTTON;
-    case Qt::RightButton: return SKIN_RBUTTON;
-    case Qt::MiddleButton: return SKIN_MBUTTON;
-    default: return 0;
+    case Qt::LeftButton:
+        return SKIN_LBUTTON;
+    case Qt::RightButton:
+        return SKIN_RBUTTON;
+    case Qt::MiddleButton:
+        return SKIN_MBUTTON;
+    default:
+        return 0;
     }
 }
 
@@ -34,14 +38,20 @@ Qt::Edges GripEdges(const CSkinObject &grip, const QSize &form)
 {
     const QRect r = grip.GetFormRect();
     Qt::Edges edges;
-    if (r.left() <= 0) edges |= Qt::LeftEdge;
-    if (r.top() <= 0) edges |= Qt::TopEdge;
-    if (r.left() + r.width() >= form.width()) edges |= Qt::RightEdge;
-    if (r.top() + r.height() >= form.height()) edges |= Qt::BottomEdge;
+    if (r.left() <= 0)
+        edges |= Qt::LeftEdge;
+    if (r.top() <= 0)
+        edges |= Qt::TopEdge;
+    if (r.left() + r.width() >= form.width())
+        edges |= Qt::RightEdge;
+    if (r.top() + r.height() >= form.height())
+        edges |= Qt::BottomEdge;
     // A grip along a whole side touches both neighbouring sides too: keep
     // only the side it runs along.
-    if ((edges & Qt::LeftEdge) && (edges & Qt::RightEdge)) edges &= ~(Qt::LeftEdge | Qt::RightEdge);
-    if ((edges & Qt::TopEdge) && (edges & Qt::BottomEdge)) edges &= ~(Qt::TopEdge | Qt::BottomEdge);
+    if ((edges & Qt::LeftEdge) && (edges & Qt::RightEdge))
+        edges &= ~(Qt::LeftEdge | Qt::RightEdge);
+    if ((edges & Qt::TopEdge) && (edges & Qt::BottomEdge))
+        edges &= ~(Qt::TopEdge | Qt::BottomEdge);
     if (!edges)
         edges = Qt::RightEdge | Qt::BottomEdge;
     return edges;

@@ -81,11 +81,20 @@ std::string Escape(std::string_view text)
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out.push_back(c);
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out.push_back(c);
         }
     }
     return out;
@@ -283,8 +292,7 @@ HRESULT SaveHive(RegRoot root, const Hive &hive)
 
 // Runs `change` on the hive under the exclusive lock and saves the result
 // when `change` returns true.
-template <typename F>
-HRESULT ModifyHive(RegRoot root, F &&change)
+template <typename F> HRESULT ModifyHive(RegRoot root, F &&change)
 {
     StoreLock lock(RegistryDirectory(), true);
     if (!lock.Held())
@@ -352,12 +360,18 @@ std::optional<Value> ReadValue(RegRoot root, const std::string &path, std::strin
 const char *RegRootName(RegRoot root)
 {
     switch (root) {
-    case RegRoot::HKCR: return "HKEY_CLASSES_ROOT";
-    case RegRoot::HKCU: return "HKEY_CURRENT_USER";
-    case RegRoot::HKLM: return "HKEY_LOCAL_MACHINE";
-    case RegRoot::HKU: return "HKEY_USERS";
-    case RegRoot::HKCC: return "HKEY_CURRENT_CONFIG";
-    case RegRoot::HKPD: return "HKEY_PERFORMANCE_DATA";
+    case RegRoot::HKCR:
+        return "HKEY_CLASSES_ROOT";
+    case RegRoot::HKCU:
+        return "HKEY_CURRENT_USER";
+    case RegRoot::HKLM:
+        return "HKEY_LOCAL_MACHINE";
+    case RegRoot::HKU:
+        return "HKEY_USERS";
+    case RegRoot::HKCC:
+        return "HKEY_CURRENT_CONFIG";
+    case RegRoot::HKPD:
+        return "HKEY_PERFORMANCE_DATA";
     }
     return "HKEY_UNKNOWN";
 }

@@ -101,7 +101,8 @@ TEST(SkinFile, EachApplicationIsAnIndependentCopy)
     auto b = Apply(skin, "First");
     FindSkinObject(a.get(), QStringLiteral("label"))->SetCaption(QStringLiteral("바뀜"));
     FindSkinObject(a.get(), QStringLiteral("outer"))->SetVisible(false);
-    EXPECT_EQ(FindSkinObject(b.get(), QStringLiteral("label"))->GetCaption(), QStringLiteral("이름; 그리고 \"따옴표\""));
+    EXPECT_EQ(FindSkinObject(b.get(), QStringLiteral("label"))->GetCaption(),
+              QStringLiteral("이름; 그리고 \"따옴표\""));
     EXPECT_TRUE(FindSkinObject(b.get(), QStringLiteral("outer"))->IsVisible());
     EXPECT_FALSE(FindSkinObject(a.get(), QStringLiteral("label"))->IsShown());
 }

@@ -13,8 +13,8 @@ CAboutDlg::CAboutDlg(const std::string &siteUrl, QWidget *parent) : QDialog(pare
     setWindowTitle(QStringLiteral("Velmor 정보"));
     setFont(MakeKoreanFont(QStringLiteral("굴림"), 12));
     auto *icon = new QLabel(this);
-    icon->setPixmap(QPixmap(QStringLiteral(":/velmor/ui/velmor.png")).scaled(32, 32, Qt::KeepAspectRatio,
-                                                                              Qt::SmoothTransformation));
+    icon->setPixmap(QPixmap(QStringLiteral(":/velmor/ui/velmor.png"))
+                        .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     auto *name = new QLabel(QStringLiteral("Velmor 개인 방송 프로그램\n버전 1.0"), this);
     m_ticker = new CLinkTicker(this);
     m_ticker->setFixedHeight(24);

@@ -26,8 +26,8 @@ public:
     void accept() override;
 
 private:
-    QLabel *m_current = nullptr;   // static 1039
-    QLineEdit *m_edit = nullptr;   // edit 1038
+    QLabel *m_current = nullptr; // static 1039
+    QLineEdit *m_edit = nullptr; // edit 1038
     QPushButton *m_ok = nullptr;
     std::string m_newName;
 };

@@ -19,7 +19,8 @@ namespace {
 const QRegularExpression &UrlPattern()
 {
     static const QRegularExpression pattern(
-        QStringLiteral(R"((?:(?:https?|ftp|file|news|telnet|gopher|mms|nntp|prospero|wais)://|mailto:|www\.)[^\s<>"]+)"),
+        QStringLiteral(
+            R"((?:(?:https?|ftp|file|news|telnet|gopher|mms|nntp|prospero|wais)://|mailto:|www\.)[^\s<>"]+)"),
         QRegularExpression::CaseInsensitiveOption);
     return pattern;
 }
@@ -39,7 +40,8 @@ CChatRichEd::CChatRichEd(QWidget *parent) : QTextBrowser(parent)
     setOpenLinks(false);
     setOpenExternalLinks(false);
     setReadOnly(true);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::LinksAccessibleByMouse);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard |
+                            Qt::LinksAccessibleByMouse);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setLineWrapMode(QTextEdit::WidgetWidth);

@@ -54,8 +54,8 @@ private:
     int m_minAbove = 30;
     int m_minBelow = 30;
     bool m_dragging = false;
-    int m_grabY = 0;       // cursor y at the press (parent coordinates)
-    int m_startTop = 0;    // bar top at the press
+    int m_grabY = 0;    // cursor y at the press (parent coordinates)
+    int m_startTop = 0; // bar top at the press
     int m_currentY = 0;
     int m_topLimit = 0;
     int m_bottomLimit = 0;

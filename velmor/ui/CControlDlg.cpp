@@ -33,8 +33,14 @@ const QRect kTemplateChat(6, 166, 255, 248);
 const QRect kTemplateSplitter(6, 418, 255, 6);
 const QRect kTemplateInput(6, 428, 255, 52);
 
-int Right(const QRect &r) { return r.x() + r.width(); }
-int Bottom(const QRect &r) { return r.y() + r.height(); }
+int Right(const QRect &r)
+{
+    return r.x() + r.width();
+}
+int Bottom(const QRect &r)
+{
+    return r.y() + r.height();
+}
 
 } // namespace
 
@@ -89,8 +95,10 @@ bool CControlDlg::Create(const CommandLineArgs &args)
 
     // 2. The skin: <current directory>/Skin/Control.skn, form "Control".
     m_skin = new CSkinWidget(this);
-    const QString skinPath = QString::fromStdString(platform::GetCurrentDirectory()) + QStringLiteral("/Skin/Control.skn");
-    if (SUCCEEDED(m_skin->LoadSkinFile(skinPath)) && SUCCEEDED(m_skin->ApplySkin(QStringLiteral("Control")))) {
+    const QString skinPath =
+        QString::fromStdString(platform::GetCurrentDirectory()) + QStringLiteral("/Skin/Control.skn");
+    if (SUCCEEDED(m_skin->LoadSkinFile(skinPath)) &&
+        SUCCEEDED(m_skin->ApplySkin(QStringLiteral("Control")))) {
         m_skinRoot = m_skin->GetRoot();
         ConnectSkinDrag(m_skin);
         connect(m_skin, &CSkinWidget::SkinSystemCommand, this, &CControlDlg::OnSystemCommand);
@@ -115,7 +123,8 @@ bool CControlDlg::Create(const CommandLineArgs &args)
 
     // 4. and 7. The room: the host's own name and row, then hosting or
     // connecting.
-    m_room = std::make_unique<CChatRoom>(static_cast<IChatDisplay *>(this), static_cast<IChatMemberView *>(this), m_mainWindow);
+    m_room = std::make_unique<CChatRoom>(static_cast<IChatDisplay *>(this),
+                                         static_cast<IChatMemberView *>(this), m_mainWindow);
     m_room->Start(args);
 
     // 8. The controls on the skin objects of their names.
@@ -130,7 +139,8 @@ bool CControlDlg::Create(const CommandLineArgs &args)
     ApplyLayout();
 
     // Keys are looked at before any control sees them.
-    for (QObject *o : std::initializer_list<QObject *>{this, m_userList, m_chatDisplay, m_input, m_splitter, m_ulBody})
+    for (QObject *o :
+         std::initializer_list<QObject *>{this, m_userList, m_chatDisplay, m_input, m_splitter, m_ulBody})
         o->installEventFilter(this);
 
     // 10. The placement.
@@ -191,11 +201,14 @@ void CControlDlg::ApplyLayout()
     const int clientRight = width();
     const int clientBottom = height();
     // Frame and list keep their top and height and stretch with the width.
-    m_ulBody->setGeometry(l.frameLeft, l.frameTop, std::max(0, clientRight - l.frameRight - l.frameLeft), l.frameHeight);
-    m_userList->setGeometry(l.listLeft, l.listTop, std::max(0, clientRight - l.listRight - l.listLeft), l.listHeight);
+    m_ulBody->setGeometry(l.frameLeft, l.frameTop, std::max(0, clientRight - l.frameRight - l.frameLeft),
+                          l.frameHeight);
+    m_userList->setGeometry(l.listLeft, l.listTop, std::max(0, clientRight - l.listRight - l.listLeft),
+                            l.listHeight);
     // The input line is anchored to the bottom.
     const int inputTop = clientBottom - l.inputBottom - l.inputHeight;
-    m_input->setGeometry(l.inputLeft, inputTop, std::max(0, clientRight - l.inputRight - l.inputLeft), l.inputHeight);
+    m_input->setGeometry(l.inputLeft, inputTop, std::max(0, clientRight - l.inputRight - l.inputLeft),
+                         l.inputHeight);
     // The splitter sits its gap above the input line, centred.
     const int splitBottom = inputTop - l.gapSplitterInput;
     const int splitTop = splitBottom - l.splitterHeight;
@@ -212,8 +225,11 @@ void CControlDlg::SyncSkinRegions()
 {
     if (!m_skinRoot)
         return;
-    const std::pair<QWidget *, const char *> controls[] = {
-        {m_ulBody, "ul_body"}, {m_userList, "ul"}, {m_chatDisplay, "richedit"}, {m_splitter, "splitter"}, {m_input, "edit"}};
+    const std::pair<QWidget *, const char *> controls[] = {{m_ulBody, "ul_body"},
+                                                           {m_userList, "ul"},
+                                                           {m_chatDisplay, "richedit"},
+                                                           {m_splitter, "splitter"},
+                                                           {m_input, "edit"}};
     for (const auto &[widget, name] : controls) {
         if (!widget)
             continue;
@@ -395,8 +411,7 @@ void CControlDlg::PlaceWindow()
 // the widgets are touched directly. A report from another thread would be
 // posted instead, which keeps the widgets on their own thread whatever
 // happens.
-template <typename F>
-static void OnWindowThread(QObject *widget, F &&apply)
+template <typename F> static void OnWindowThread(QObject *widget, F &&apply)
 {
     if (QThread::currentThread() == widget->thread())
         apply();

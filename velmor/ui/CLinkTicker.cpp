@@ -61,7 +61,9 @@ void CLinkTicker::Measure()
 
 int CLinkTicker::ItemWidth(int item) const
 {
-    return item >= 0 && item < static_cast<int>(m_items.size()) ? m_items[static_cast<std::size_t>(item)].width : 0;
+    return item >= 0 && item < static_cast<int>(m_items.size())
+               ? m_items[static_cast<std::size_t>(item)].width
+               : 0;
 }
 
 void CLinkTicker::Start(bool restart)
@@ -166,7 +168,7 @@ void CLinkTicker::mouseMoveEvent(QMouseEvent *event)
     if (item != m_hovered) {
         m_hovered = item;
         setCursor(item >= 0 && !m_items[static_cast<std::size_t>(item)].link.empty() ? Qt::PointingHandCursor
-                                                                                       : Qt::ArrowCursor);
+                                                                                     : Qt::ArrowCursor);
         update(m_textRect);
     }
 }

@@ -73,25 +73,37 @@ void CSnapDialog::SnapSizeTo(const QPoint &globalCursor)
         return;
     const QPoint d = globalCursor - m_startCursor;
     SnapRect r = ToSnapRect(m_startRect);
-    if (m_sizeEdges & Qt::LeftEdge) r.left += d.x();
-    if (m_sizeEdges & Qt::RightEdge) r.right += d.x();
-    if (m_sizeEdges & Qt::TopEdge) r.top += d.y();
-    if (m_sizeEdges & Qt::BottomEdge) r.bottom += d.y();
+    if (m_sizeEdges & Qt::LeftEdge)
+        r.left += d.x();
+    if (m_sizeEdges & Qt::RightEdge)
+        r.right += d.x();
+    if (m_sizeEdges & Qt::TopEdge)
+        r.top += d.y();
+    if (m_sizeEdges & Qt::BottomEdge)
+        r.bottom += d.y();
     SnapRect snapped = SnapSizeStep(m_snap, r);
     // Only the dragged edges move; the others stay where they were.
-    if (!(m_sizeEdges & Qt::LeftEdge)) snapped.left = r.left;
-    if (!(m_sizeEdges & Qt::RightEdge)) snapped.right = r.right;
-    if (!(m_sizeEdges & Qt::TopEdge)) snapped.top = r.top;
-    if (!(m_sizeEdges & Qt::BottomEdge)) snapped.bottom = r.bottom;
+    if (!(m_sizeEdges & Qt::LeftEdge))
+        snapped.left = r.left;
+    if (!(m_sizeEdges & Qt::RightEdge))
+        snapped.right = r.right;
+    if (!(m_sizeEdges & Qt::TopEdge))
+        snapped.top = r.top;
+    if (!(m_sizeEdges & Qt::BottomEdge))
+        snapped.bottom = r.bottom;
     // Keep the minimum size, anchored on the edge that is not dragged.
     const QSize minimum = minimumSize().expandedTo(QSize(60, 40));
     if (snapped.Width() < minimum.width()) {
-        if (m_sizeEdges & Qt::LeftEdge) snapped.left = snapped.right - minimum.width();
-        else snapped.right = snapped.left + minimum.width();
+        if (m_sizeEdges & Qt::LeftEdge)
+            snapped.left = snapped.right - minimum.width();
+        else
+            snapped.right = snapped.left + minimum.width();
     }
     if (snapped.Height() < minimum.height()) {
-        if (m_sizeEdges & Qt::TopEdge) snapped.top = snapped.bottom - minimum.height();
-        else snapped.bottom = snapped.top + minimum.height();
+        if (m_sizeEdges & Qt::TopEdge)
+            snapped.top = snapped.bottom - minimum.height();
+        else
+            snapped.bottom = snapped.top + minimum.height();
     }
     setGeometry(ToQRect(snapped));
     m_snap.last = snapped;

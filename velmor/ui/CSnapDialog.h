@@ -43,7 +43,10 @@ public:
 
     const SnapState &SnapStateForTest() const { return m_snap; }
 
-    static SnapRect ToSnapRect(const QRect &r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+    static SnapRect ToSnapRect(const QRect &r)
+    {
+        return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    }
     static QRect ToQRect(const SnapRect &r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
 
 protected:

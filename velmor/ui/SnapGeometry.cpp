@@ -147,7 +147,10 @@ bool SnapMoving(SnapState &state, SnapRect &r, SnapPoint cursor)
     for (int edge = 0; edge < 4; ++edge) {
         if (!state.stuck[edge])
             continue;
-        const int at = edge == SNAP_LEFT ? r.left : edge == SNAP_TOP ? r.top : edge == SNAP_RIGHT ? r.right : r.bottom;
+        const int at = edge == SNAP_LEFT    ? r.left
+                       : edge == SNAP_TOP   ? r.top
+                       : edge == SNAP_RIGHT ? r.right
+                                            : r.bottom;
         const int shift = state.stuckTo[edge] - at;
         if (shift != 0) {
             r = (edge == SNAP_LEFT || edge == SNAP_RIGHT) ? r.Offset(shift, 0) : r.Offset(0, shift);
@@ -163,7 +166,10 @@ bool SnapMoving(SnapState &state, SnapRect &r, SnapPoint cursor)
         if ((edges & (1u << edge)) && !state.stuck[edge]) {
             state.stuck[edge] = true;
             state.stuckAt[edge] = (edge == SNAP_LEFT || edge == SNAP_RIGHT) ? cursor.x : cursor.y;
-            state.stuckTo[edge] = edge == SNAP_LEFT ? r.left : edge == SNAP_TOP ? r.top : edge == SNAP_RIGHT ? r.right : r.bottom;
+            state.stuckTo[edge] = edge == SNAP_LEFT    ? r.left
+                                  : edge == SNAP_TOP   ? r.top
+                                  : edge == SNAP_RIGHT ? r.right
+                                                       : r.bottom;
         }
     }
     return fix.x != 0 || fix.y != 0 || held;

@@ -53,13 +53,13 @@ struct SnapState {
     SnapWindowId self = 0;
     int distance = kDefaultDistance;
     bool gluing = false;
-    std::vector<SnapWindow> targets;  // rebuilt at each drag start
+    std::vector<SnapWindow> targets; // rebuilt at each drag start
     bool stuck[4] = {false, false, false, false};
-    int stuckAt[4] = {0, 0, 0, 0};    // cursor x (left, right) or y (top, bottom)
-    int stuckTo[4] = {0, 0, 0, 0};    // the coordinate the edge is held at
-    std::vector<SnapWindow> glued;    // rebuilt at each drag start, gluing on only
-    SnapRect last;                    // the own window's last rectangle
-    SnapPoint grabOffset;             // cursor minus the window's top-left at drag start
+    int stuckAt[4] = {0, 0, 0, 0}; // cursor x (left, right) or y (top, bottom)
+    int stuckTo[4] = {0, 0, 0, 0}; // the coordinate the edge is held at
+    std::vector<SnapWindow> glued; // rebuilt at each drag start, gluing on only
+    SnapRect last;                 // the own window's last rectangle
+    SnapPoint grabOffset;          // cursor minus the window's top-left at drag start
 };
 
 // Drag start: resets the state, takes the targets (every other top-level
@@ -89,8 +89,8 @@ bool SnapMoving(SnapState &state, SnapRect &r, SnapPoint cursor);
 
 // The result of one move of the own window.
 struct SnapMoveResult {
-    SnapRect rect;                    // where the own window goes
-    std::vector<SnapWindow> glued;    // where each glued window goes
+    SnapRect rect;                 // where the own window goes
+    std::vector<SnapWindow> glued; // where each glued window goes
 };
 
 // One move (the proposed rectangle follows the cursor from the last

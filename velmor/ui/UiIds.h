@@ -2,8 +2,8 @@
 // Window messages and command numbers of the chat window and its widgets.
 #include <QRgb>
 
-inline constexpr int WM_CHAT_RELAYOUT = 2024;        // sent by the splitter after a drag
-inline constexpr int ID_CHANGE_CHAT_NAME = 32772;    // menu 163: "채팅이름바꾸기"
+inline constexpr int WM_CHAT_RELAYOUT = 2024;     // sent by the splitter after a drag
+inline constexpr int ID_CHANGE_CHAT_NAME = 32772; // menu 163: "채팅이름바꾸기"
 
 // Control ids of the chat window (template 129).
 inline constexpr int IDC_USER_LIST = 1001;

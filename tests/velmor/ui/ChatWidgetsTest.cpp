@@ -26,7 +26,10 @@
 
 namespace {
 
-QRgb Rgb(int r, int g, int b) { return qRgb(r, g, b); }
+QRgb Rgb(int r, int g, int b)
+{
+    return qRgb(r, g, b);
+}
 
 // The character format at a text position of the display.
 QTextCharFormat FormatAt(CChatRichEd &ed, int position)
@@ -90,7 +93,8 @@ TEST(ChatRichEd, TypedUrlsBecomeLinksThatOpenWithTheSystemHandler)
     });
     ed.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&ed));
-    ed.AddText("여기 http://127.0.0.1:8080/방송?x=1, 그리고 www.example.com. 끝\r\n", Rgb(0, 0, 0), 160, true);
+    ed.AddText("여기 http://127.0.0.1:8080/방송?x=1, 그리고 www.example.com. 끝\r\n", Rgb(0, 0, 0), 160,
+               true);
     const QString plain = ed.toPlainText();
     const int url = static_cast<int>(plain.indexOf(QStringLiteral("http://")));
     const int www = static_cast<int>(plain.indexOf(QStringLiteral("www.")));
@@ -225,9 +229,9 @@ struct SplitterHost {
     SplitterHost()
     {
         parent.resize(260, 400);
-        above->setGeometry(5, 100, 250, 199);  // 100 .. 299
-        bar->setGeometry(5, 300, 250, 6);      // 300 .. 306
-        below->setGeometry(5, 307, 250, 80);   // 307 .. 387
+        above->setGeometry(5, 100, 250, 199); // 100 .. 299
+        bar->setGeometry(5, 300, 250, 6);     // 300 .. 306
+        below->setGeometry(5, 307, 250, 80);  // 307 .. 387
         bar->SetNeighbours({above}, {below});
         parent.show();
     }
@@ -248,8 +252,8 @@ TEST(ChatSplitter, DragMovesTheBarResizesBothSidesAndAsksForARelayout)
     QTest::mouseRelease(h.bar, Qt::LeftButton, {}, QPoint(100, 3 - 40));
     EXPECT_FALSE(h.bar->IsDragging());
     EXPECT_EQ(h.bar->y(), 260);
-    EXPECT_EQ(h.above->geometry(), QRect(5, 100, 250, 159));   // ends 1 pixel above the bar
-    EXPECT_EQ(h.below->geometry(), QRect(5, 267, 250, 120));   // starts 1 pixel below, bottom kept
+    EXPECT_EQ(h.above->geometry(), QRect(5, 100, 250, 159)); // ends 1 pixel above the bar
+    EXPECT_EQ(h.below->geometry(), QRect(5, 267, 250, 120)); // starts 1 pixel below, bottom kept
     ASSERT_EQ(relayout.count(), 1);
     EXPECT_EQ(relayout[0][0].toInt(), -40);
     EXPECT_EQ(relayout[0][1].toInt(), IDC_SPLITTER);

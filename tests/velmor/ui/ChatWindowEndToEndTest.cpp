@@ -161,7 +161,10 @@ private:
     std::string m_buffer;
 };
 
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 } // namespace
 
@@ -222,7 +225,8 @@ TEST(ChatWindowEndToEnd, HostAndTwoGuestsChatThroughTheirWindows)
     a.Send("quit");
     EXPECT_EQ(a.Wait(), 0);
     auto left = [](const Peer::Screen &x) {
-        return Has(x.chat, "\n(손님1)님 안녕히가세요\n") && x.list == std::vector<std::string>{"방장", "철수"};
+        return Has(x.chat, "\n(손님1)님 안녕히가세요\n") &&
+               x.list == std::vector<std::string>{"방장", "철수"};
     };
     EXPECT_TRUE(left(host.WaitScreen(left)));
     EXPECT_TRUE(left(b.WaitScreen(left)));

@@ -314,7 +314,8 @@ TEST_F(ControlDlgTest, ResizingKeepsTheMarginsAndTheSkinFollowsTheControls)
     EXPECT_EQ(input.width(), input0.width() + 100);
     EXPECT_EQ(input.height(), input0.height());
     EXPECT_EQ(dlg->ChatDisplay()->height(), chat0.height() + 100);
-    EXPECT_EQ(dlg->UserList()->geometry(), QRect(list0.topLeft(), QSize(list0.width() + 100, list0.height())));
+    EXPECT_EQ(dlg->UserList()->geometry(),
+              QRect(list0.topLeft(), QSize(list0.width() + 100, list0.height())));
     // The splitter keeps its gaps and sits centred.
     const QRect split = dlg->Splitter()->geometry();
     EXPECT_LT(split.y() + split.height(), input.y());

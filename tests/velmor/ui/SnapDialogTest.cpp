@@ -1,7 +1,7 @@
 // The window layer of snapping: real frameless top-level windows (offscreen)
 // moved and sized through CSnapDialog, and the skin's caption driving it.
-#include "CSnapDialog.h"
 #include "CSkinWidget.h"
+#include "CSnapDialog.h"
 
 #include "UiTestApp.h"
 
@@ -95,7 +95,8 @@ TEST(SnapDialog, TheSkinCaptionAndGripDriveTheLoops)
     UiTestApp();
     auto w = Window(QRect(300, 300, 200, 150));
     auto *skin = new CSkinWidget(w.get());
-    ASSERT_EQ(const_cast<CSkin &>(skin->Skin()).Parse(QStringLiteral(R"(
+    ASSERT_EQ(const_cast<CSkin &>(skin->Skin())
+                  .Parse(QStringLiteral(R"(
 form F {
     size = 200, 150
     frame caption {
@@ -108,7 +109,7 @@ form F {
     }
 }
 )"),
-                                                      QString()),
+                         QString()),
               S_OK);
     ASSERT_EQ(skin->ApplySkin(QString()), S_OK);
     w->ConnectSkinDrag(skin);

@@ -11,15 +11,21 @@ constexpr SnapWindowId kControl = 2;
 constexpr SnapWindowId kOther = 3;
 const SnapRect kScreen{0, 0, 1920, 1080};
 
-SnapWindow Win(SnapWindowId id, SnapRect r) { return {id, r, false}; }
-SnapWindow Desktop() { return {0, kScreen, true}; }
+SnapWindow Win(SnapWindowId id, SnapRect r)
+{
+    return {id, r, false};
+}
+SnapWindow Desktop()
+{
+    return {0, kScreen, true};
+}
 
 // Replays a drag: the proposed rectangle is the last one shifted by the
 // cursor's movement, as the window system proposes it while moving.
 class Drag {
 public:
-    Drag(SnapState &state, SnapWindowId self, SnapRect rect, SnapPoint cursor, std::vector<SnapWindow> windows,
-         bool gluing)
+    Drag(SnapState &state, SnapWindowId self, SnapRect rect, SnapPoint cursor,
+         std::vector<SnapWindow> windows, bool gluing)
         : m_state(state), m_cursor(cursor)
     {
         SnapBeginDrag(state, self, rect, cursor, windows, gluing);
@@ -90,7 +96,8 @@ TEST(SnapGeometry, TopAndBottomEdgesSnapAndScreenEdgesCount)
 
 TEST(SnapGeometry, CorrectionTakesTheFirstTargetAndTheFirstMatchingEdgePair)
 {
-    const std::vector<SnapWindow> targets{Win(kMain, {100, 100, 200, 200}), Win(kOther, {203, 100, 300, 200})};
+    const std::vector<SnapWindow> targets{Win(kMain, {100, 100, 200, 200}),
+                                          Win(kOther, {203, 100, 300, 200})};
     unsigned edges = 0;
     // Right edge near the first target's right (and the second's left):
     // the first target wins, its right-to-left test comes first.
@@ -111,7 +118,8 @@ TEST(SnapGeometry, GluedWindowsFollowTheMainWindowAndTheControlWindowMovesAlone)
     const SnapRect main{100, 100, 500, 500};
     const SnapRect control{500, 100, 767, 595}; // docked at the right edge
     const SnapRect far{900, 600, 1000, 700};
-    const std::vector<SnapWindow> windows{Win(kMain, main), Win(kControl, control), Win(kOther, far), Desktop()};
+    const std::vector<SnapWindow> windows{Win(kMain, main), Win(kControl, control), Win(kOther, far),
+                                          Desktop()};
 
     SnapState mainState;
     Drag drag(mainState, kMain, main, {150, 110}, windows, true);
@@ -160,8 +168,7 @@ TEST(SnapGeometry, GluingIsTransitiveAndNeedsAnEdgeOnTheSameLine)
         Win(10, {100, 0, 200, 50}),  // touches a's right edge
         Win(11, {200, 20, 260, 40}), // touches the previous one only
         Win(12, {101, 0, 150, 20}),  // 1 pixel gap, no edge on a's lines... but on 10's?
-        Win(13, {300, 300, 400, 400}),
-        Desktop(),
+        Win(13, {300, 300, 400, 400}), Desktop(),
     };
     const auto glued = SnapFindGlued(1, a, windows);
     std::vector<SnapWindowId> ids;
@@ -181,7 +188,8 @@ TEST(SnapGeometry, SizingMakesTheEdgesMeetWithoutSticking)
     SnapState state;
     const SnapRect main{100, 100, 500, 500};
     const SnapRect control{600, 100, 867, 595};
-    SnapBeginDrag(state, kMain, main, {500, 300}, {Win(kMain, main), Win(kControl, control), Desktop()}, true);
+    SnapBeginDrag(state, kMain, main, {500, 300}, {Win(kMain, main), Win(kControl, control), Desktop()},
+                  true);
     // Dragging the main window's right edge to 3 pixels short of the
     // control window's left edge makes them meet.
     SnapRect r = SnapSizeStep(state, {100, 100, 597, 500});
@@ -205,7 +213,8 @@ TEST(SnapGeometry, ANewDragForgetsTheLastOne)
     Drag drag(state, kControl, {505, 100, 600, 200}, {510, 110}, {Win(kMain, main)}, false);
     drag.By(-1, 0);
     ASSERT_TRUE(state.stuck[SNAP_LEFT]);
-    SnapBeginDrag(state, kControl, {800, 100, 900, 200}, {810, 110}, {Win(kMain, main), Win(kControl, {})}, false);
+    SnapBeginDrag(state, kControl, {800, 100, 900, 200}, {810, 110}, {Win(kMain, main), Win(kControl, {})},
+                  false);
     for (bool s : state.stuck)
         EXPECT_FALSE(s);
     EXPECT_EQ(state.targets.size(), 1u); // the own window is never a target
