@@ -4,6 +4,7 @@
 //   say <text>   types the text into the input line and presses Enter
 //   rename <n>   renames itself through the nickname dialog
 //   resize <w> <h> resizes the window
+//   about <file> opens the about box and saves a picture of it
 //   shot <file>  saves a picture of the window (PNG)
 //   dump         prints "LIST <row>" for each user-list row, then the chat
 //                display as "CHAT <line>" lines, then "END"
@@ -12,6 +13,7 @@
 // and "EVENT <what>" for each report to the main window.
 //   chat_window_peer host
 //   chat_window_peer guest <port>
+#include "CAboutDlg.h"
 #include "CChangeName.h"
 #include "CChatRichEd.h"
 #include "CControlDlg.h"
@@ -136,6 +138,17 @@ int main(int argc, char **argv)
                 int w = 0, h = 0;
                 if (std::sscanf(line.c_str() + 7, "%d %d", &w, &h) == 2)
                     dlg->resize(w, h);
+            } else if (line.rfind("about ", 0) == 0) {
+                // The about box, shown for a moment and saved as a picture.
+                auto *about = new CAboutDlg("http://127.0.0.1/", dlg);
+                about->setAttribute(Qt::WA_DeleteOnClose);
+                about->show();
+                const QString file = QString::fromStdString(line.substr(6));
+                QTimer::singleShot(400, about, [about, file] {
+                    about->grab().save(file, "PNG");
+                    Print("SHOT");
+                    about->close();
+                });
             } else if (line.rfind("shot ", 0) == 0) {
                 // A picture of the window as it is drawn now.
                 dlg->grab().save(QString::fromStdString(line.substr(5)), "PNG");
