@@ -31,8 +31,10 @@ QApplication &App()
     static int argc = 1;
     static char name[] = "mainwnd_tests";
     static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt objects made by the tests (input devices among them)
+    // must not outlive it during the exit handlers.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
 
 template <typename Pred>

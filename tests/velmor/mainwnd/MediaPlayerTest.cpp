@@ -31,8 +31,10 @@ QCoreApplication &App()
     static int argc = 1;
     static char name[] = "player_tests";
     static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt objects made by the tests (input devices among them)
+    // must not outlive it during the exit handlers.
+    static QCoreApplication *app = new QCoreApplication(argc, argv);
+    return *app;
 }
 
 template <typename Pred>

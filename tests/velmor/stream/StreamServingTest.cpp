@@ -241,6 +241,14 @@ TEST_F(StreamServing, WindowsMediaPlayersGetFramedChunks)
     ASSERT_TRUE(unterminated.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nPragma: xPlayStrm=1"));
     EXPECT_TRUE(unterminated.ReadAtLeast(2000, 5000));
     EXPECT_EQ(unterminated.data.rfind("HTTP/1.0 200 OK", 0), 0u);
+    // HEAD describes the stream without sending it.
+    RawClient head;
+    ASSERT_TRUE(head.Connect(m_port));
+    ASSERT_TRUE(head.Send("HEAD / HTTP/1.0\r\n\r\n"));
+    EXPECT_TRUE(head.ReadToEnd(3000));
+    EXPECT_EQ(head.data.rfind("HTTP/1.0 200 OK", 0), 0u);
+    EXPECT_NE(head.data.find("video/x-ms-asf"), std::string::npos);
+    EXPECT_TRUE(head.Body().empty());
     // Garbage is refused.
     RawClient garbage;
     ASSERT_TRUE(garbage.Connect(m_port));
