@@ -363,6 +363,14 @@ void CWMWriterNetworkSink::Serve()
             refuse(p, "503 Service Unavailable", now);
             return;
         }
+        if (r.method == "HEAD") {  // what the stream is, without it
+            p.framed = r.framed;
+            p.Queue(Share(responseHead(p, -1)), now);
+            p.closeWhenFlushed = true;
+            p.state = Player::State::Streaming;
+            p.waitingForKey = false;
+            return;
+        }
         if (static_cast<DWORD>(m_playerCount.load()) >= m_maxClients.load()) {
             ++m_playersRefused;
             refuse(p, "503 Service Unavailable", now);

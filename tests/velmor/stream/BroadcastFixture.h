@@ -109,6 +109,15 @@ protected:
     std::string Log() { return platform::AnsiToUtf8(TestDir::Read(m_dir.file("velmor.log"))); }
     static int Count(const std::string &text, const std::string &what) { return streamtest::Count(text, what); }
 
+    // Ends the broadcast when it goes out of scope: declared after an object
+    // the write thread uses (an observer), it stops the thread before that
+    // object dies, even when an assertion leaves the test early.
+    struct StopsBroadcast {
+        explicit StopsBroadcast(Broadcast &b) : broadcast(b) {}
+        ~StopsBroadcast() { broadcast.StopBroadcast(); }
+        Broadcast &broadcast;
+    };
+
     TestDir m_dir{"stream"};
     CLogFile m_log;
     CNetWrite m_net;

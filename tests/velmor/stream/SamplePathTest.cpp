@@ -82,6 +82,7 @@ TEST_F(SamplePath, FramesBeforeTheWriterStartsAreDroppedAndTimesStartAtZero)
     EXPECT_EQ(m_path.BlocksQueued(), 0u);
 
     Seen seen;
+    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     // An audio buffer arriving at once would reach back before the start.
@@ -102,6 +103,7 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
     ASSERT_TRUE(m_path.LoadPauseImage());
     ASSERT_EQ(m_path.PauseImageSize(), 320u * 240u * 3u);
     Seen seen;
+    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
 
@@ -139,6 +141,7 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
 TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
 {
     Seen seen;
+    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     g_nLive = 1;
@@ -157,6 +160,7 @@ TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
 TEST_F(SamplePath, WithoutAnAudioGraphSilenceFollowsTheVideoClock)
 {
     Seen seen;
+    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     StartFeeding(/*withAudio=*/false);

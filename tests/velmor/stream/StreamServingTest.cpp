@@ -290,6 +290,7 @@ TEST_F(StreamServing, PausePictureUntilLiveThenTheCameraWithinTwoFrames)
             }
         }
     } seen;
+    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
     SetFrame(SolidFrame(255, 0, 0));
     m_path.SetWriteObserver(&LiveSeen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
