@@ -352,7 +352,7 @@ void BenchLive(int seconds, bool serveOnly)
     std::vector<double> latencies;
     std::thread player([&] {
         const std::string cmd = "ffmpeg -nostdin -v error -probesize 2048 -analyzeduration 0 -i http://127.0.0.1:" +
-                                std::to_string(port) + "/ -map 0:v -f rawvideo -pix_fmt gray - 2>/dev/null";
+                                std::to_string(port) + "/ -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null";
         FILE *p = ::popen(cmd.c_str(), "r");
         if (!p)
             return;

@@ -49,6 +49,7 @@ public:
     platform::HANDLE WriteEvent() const { return ASFFileWriteEvent.load(std::memory_order_acquire); }
 
     CWMWriter *Writer() const { return m_pWMWriter; }
+    IAsfWriteOwner *Owner() const { return m_pOwner; }
     CWMWriterNetworkSink *NetworkSink() const { return m_pNetSink; }
     DWORD ListenPort() const { return m_pNetSink ? m_pNetSink->Port() : 0; }
 

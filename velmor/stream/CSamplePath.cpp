@@ -54,6 +54,11 @@ CSamplePath::~CSamplePath()
 {
     CSamplePath *self = this;
     g_pSamplePath.compare_exchange_strong(self, nullptr);
+    // The write thread calls back into this object: it must end first. The
+    // main window releases the writer itself; this covers a window that is
+    // destroyed without doing so.
+    if (m_net.Owner() == this)
+        m_net.ReleaseWriter();
     std::lock_guard<std::mutex> lock(m_queueLock);
     for (SampleBlock *b : m_queue)
         SampleBlock::Free(b);

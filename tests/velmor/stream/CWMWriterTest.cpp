@@ -236,3 +236,28 @@ TEST(WMWriter, PlayersJoiningAtAnyKeyFrameDecodeCleanly)
     EXPECT_GE(joins, 4);
     EXPECT_GE(trimmedJoins, 1);
 }
+
+TEST(WMWriter, FramesAtAnotherRateAreFittedToFifteenPerSecond)
+{
+    TestDir dir("rate");
+    CollectingSink sink;
+    Writer w;
+    ASSERT_EQ(w.Setup(&sink), S_OK);
+    const std::vector<unsigned char> silence(128000);
+    const auto frame = SolidFrame(0, 200, 0);
+    // Four seconds from a 30 frames-per-second camera.
+    for (int n = 0; n < 4 * 30; ++n) {
+        if (n % 30 == 0) {
+            ASSERT_EQ(w.Write(w.audioInput, silence, static_cast<std::uint32_t>(n / 30 * 1000)), S_OK);
+        }
+        ASSERT_EQ(w.Write(w.videoInput, frame, static_cast<std::uint32_t>(n * 1000 / 30)), S_OK);
+    }
+    ASSERT_EQ(w.writer.EndWriting(), S_OK);
+    const std::vector<std::uint8_t> stream = sink.Stream();
+    const std::string file = dir.file("rate.asf");
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(stream.data()),
+                                                static_cast<std::streamsize>(stream.size()));
+    const std::string count = Capture("ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames "
+                                      "-of csv=p=0 " + file);
+    EXPECT_NEAR(std::atoi(count.c_str()), 4 * 15, 3) << count;
+}

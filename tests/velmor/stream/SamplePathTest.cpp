@@ -315,3 +315,24 @@ TEST(NetWriteSetup, PortInUseFailsWithTheOpenLogLine)
     EXPECT_NE(TestDir::Read(dir.file("velmor.log")).find("IWMWriterNetworkSink::Open error (hr=0x80070062).\n"),
               std::string::npos);
 }
+
+TEST(NetWriteSetup, ASamplePathDestroyedFirstStopsTheWriteThread)
+{
+    // A window whose members go in reverse order without an explicit
+    // release: the write thread must not call into a dead sample path.
+    CNetWrite net;
+    {
+        CSamplePath path(net);
+        ASSERT_EQ(net.InitWriter(&path), S_OK);
+        ASSERT_EQ(net.StartNetworkStream(0), S_OK);
+        g_nLive = 1;
+        const auto frame = SolidFrame(5, 5, 5);
+        for (int i = 0; i < 10; ++i)
+            VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
+        g_nLive = 0;
+    }
+    EXPECT_EQ(net.Writer(), nullptr);
+    EXPECT_EQ(net.WriteEvent(), platform::INVALID_HANDLE_VALUE);
+    const auto frame = SolidFrame(5, 5, 5);
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));  // nobody to queue for: dropped
+}
