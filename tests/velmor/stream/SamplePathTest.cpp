@@ -132,8 +132,8 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
     EXPECT_EQ(blocks[4].length, 1000u);
     l.unlock();
     // The writer cannot take the odd frame: logged once, nothing else fails.
-    ASSERT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 4; }, 3000));
-    EXPECT_EQ(Count(Log(), "[ hr=0x80070057 ] Failed to WriteSample"), 1) << Log();
+    ASSERT_TRUE(WaitFor([&] { return Count(Log(), "[ hr=0x80070057 ] Failed to WriteSample") == 1; }, 3000)) << Log();
+    EXPECT_EQ(m_path.BlocksWritten(), 4u);
     VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
     EXPECT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 5; }, 3000)) << Log();
 }
