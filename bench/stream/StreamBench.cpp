@@ -44,9 +44,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kW = 320, kH = 240, kFps = 15;
 constexpr int kBits = 12;
-constexpr int kFlashEvery = 30;  // frames: every two seconds
+constexpr int kFlashEvery = 30; // frames: every two seconds
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 double ProcessCpuSeconds()
 {
@@ -80,7 +83,8 @@ double ThreadCpuSeconds(const char *name)
         for (std::string x; rest >> x;)
             f.push_back(x);
         if (f.size() > 13)
-            total += static_cast<double>(std::atoll(f[11].c_str()) + std::atoll(f[12].c_str())) / static_cast<double>(ticks);
+            total += static_cast<double>(std::atoll(f[11].c_str()) + std::atoll(f[12].c_str())) /
+                     static_cast<double>(ticks);
     }
     closedir(dir);
     return total;
@@ -91,7 +95,8 @@ double Percentile(std::vector<double> v, double p)
     if (v.empty())
         return NAN;
     std::sort(v.begin(), v.end());
-    const std::size_t i = std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
+    const std::size_t i =
+        std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
     return v[i];
 }
 
@@ -207,7 +212,7 @@ struct Live {
     CSamplePath path{net};
     std::atomic<bool> run{true};
     std::mutex lock;
-    std::map<int, Clock::time_point> captured;  // frame number -> capture moment
+    std::map<int, Clock::time_point> captured; // frame number -> capture moment
     Clock::time_point start;
 
     void Feed()
@@ -217,7 +222,8 @@ struct Live {
         std::vector<unsigned char> audio(128000);
         int audioSecond = 0;
         for (int n = 0; run; ++n) {
-            std::this_thread::sleep_until(start + std::chrono::microseconds(static_cast<long long>(n) * 1000000 / kFps));
+            std::this_thread::sleep_until(
+                start + std::chrono::microseconds(static_cast<long long>(n) * 1000000 / kFps));
             DrawFrame(frame, n);
             {
                 std::lock_guard<std::mutex> l(lock);
@@ -229,15 +235,18 @@ struct Live {
             if (Clock::now() - start >= std::chrono::seconds(audioSecond + 1)) {
                 std::fill(audio.begin(), audio.end(), 0);
                 for (int f = 0; f <= (audioSecond + 1) * kFps; f += kFlashEvery) {
-                    const double at = static_cast<double>(f) / kFps - audioSecond;  // seconds into this buffer
+                    const double at = static_cast<double>(f) / kFps - audioSecond; // seconds into this buffer
                     if (at < 0 || at >= 1)
                         continue;
                     const int first = static_cast<int>(at * 32000);
                     for (int s = first; s < std::min(32000, first + 3200); ++s) {
-                        const auto v = static_cast<std::int16_t>(20000 * std::sin(2 * M_PI * 1000.0 * (s - first) / 32000));
+                        const auto v = static_cast<std::int16_t>(
+                            20000 * std::sin(2 * M_PI * 1000.0 * (s - first) / 32000));
                         for (int c = 0; c < 2; ++c) {
-                            audio[static_cast<std::size_t>(s) * 4 + c * 2] = static_cast<unsigned char>(v & 0xFF);
-                            audio[static_cast<std::size_t>(s) * 4 + c * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+                            audio[static_cast<std::size_t>(s) * 4 + c * 2] =
+                                static_cast<unsigned char>(v & 0xFF);
+                            audio[static_cast<std::size_t>(s) * 4 + c * 2 + 1] =
+                                static_cast<unsigned char>((v >> 8) & 0xFF);
                         }
                     }
                 }
@@ -277,7 +286,8 @@ void Skew(const std::string &file)
 {
     const std::vector<double> vts =
         ReadNumbers("ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv=p=0 " + file);
-    const std::string gray = ReadAll("ffmpeg -v error -i " + file + " -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray -");
+    const std::string gray =
+        ReadAll("ffmpeg -v error -i " + file + " -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray -");
     const std::vector<double> ats =
         ReadNumbers("ffprobe -v error -select_streams a -show_entries frame=pts_time -of csv=p=0 " + file);
     const std::string pcm = ReadAll("ffmpeg -v error -i " + file + " -map 0:a -f s16le -ac 1 -ar 32000 -");
@@ -320,7 +330,8 @@ void Skew(const std::string &file)
     double worst = 0;
     for (double s : skews)
         worst = std::max(worst, std::fabs(s));
-    std::printf("a/v skew: %zu flash/beep pairs, median %+.0f ms (audio after video when positive), worst |%.0f| ms\n",
+    std::printf("a/v skew: %zu flash/beep pairs, median %+.0f ms (audio after video when positive), worst "
+                "|%.0f| ms\n",
                 skews.size(), Percentile(skews, 0.5), worst);
 }
 
@@ -351,8 +362,9 @@ void BenchLive(int seconds, bool serveOnly)
     // The latency player: ffmpeg decoding live, frame by frame.
     std::vector<double> latencies;
     std::thread player([&] {
-        const std::string cmd = "ffmpeg -nostdin -v error -probesize 2048 -analyzeduration 0 -i http://127.0.0.1:" +
-                                std::to_string(port) + "/ -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null";
+        const std::string cmd =
+            "ffmpeg -nostdin -v error -probesize 2048 -analyzeduration 0 -i http://127.0.0.1:" +
+            std::to_string(port) + "/ -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null";
         FILE *p = ::popen(cmd.c_str(), "r");
         if (!p)
             return;

@@ -24,7 +24,10 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE && h->fd >= 0; }
+bool Valid(HANDLE h)
+{
+    return h != nullptr && h != INVALID_HANDLE_VALUE && h->fd >= 0;
+}
 
 BOOL Fail(int err)
 {
@@ -70,7 +73,7 @@ BOOL SetEvent(HANDLE event)
     for (;;) {
         if (::write(event->fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one))
             return 1;
-        if (errno == EAGAIN)  // counter at its maximum: already signalled
+        if (errno == EAGAIN) // counter at its maximum: already signalled
             return 1;
         if (errno != EINTR)
             return Fail(errno);
@@ -118,7 +121,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE *events, BOOL waitAll, DW
     for (;;) {
         int waitMs = -1;
         if (timeoutMs != INFINITE) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             waitMs = left > 0 ? static_cast<int>(left) : 0;
         }
         const int n = ::poll(fds, count, waitMs);
@@ -143,9 +147,18 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE *events, BOOL waitAll, DW
     }
 }
 
-DWORD GetLastError() { return t_lastError; }
-void SetLastError(DWORD error) { t_lastError = error; }
+DWORD GetLastError()
+{
+    return t_lastError;
+}
+void SetLastError(DWORD error)
+{
+    t_lastError = error;
+}
 
-int EventFd(HANDLE event) { return Valid(event) ? event->fd : -1; }
+int EventFd(HANDLE event)
+{
+    return Valid(event) ? event->fd : -1;
+}
 
 } // namespace platform

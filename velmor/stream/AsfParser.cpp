@@ -22,13 +22,19 @@ constexpr std::uint8_t kVideoMedia[16] = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B, 0x
 constexpr std::uint8_t kAudioMedia[16] = {0x40, 0x9E, 0x69, 0xF8, 0x4D, 0x5B, 0xCF, 0x11,
                                           0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
 
-std::uint16_t Le16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Le16(const std::uint8_t *p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Le32(const std::uint8_t *p)
 {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint64_t Le64(const std::uint8_t *p) { return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32); }
+std::uint64_t Le64(const std::uint8_t *p)
+{
+    return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
 void Put32(std::uint8_t *p, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -37,8 +43,7 @@ void Put32(std::uint8_t *p, std::uint32_t v)
 
 // Walks the objects in [data, data + size); calls fn(guid, object, objectSize)
 // for each. False when an object's size runs past the end.
-template <typename Fn>
-bool ForEachObject(const std::uint8_t *data, std::size_t size, Fn fn)
+template <typename Fn> bool ForEachObject(const std::uint8_t *data, std::size_t size, Fn fn)
 {
     std::size_t at = 0;
     while (at + 24 <= size) {
@@ -51,7 +56,10 @@ bool ForEachObject(const std::uint8_t *data, std::size_t size, Fn fn)
     return at == size;
 }
 
-bool Is(const std::uint8_t *guid, const std::uint8_t (&expected)[16]) { return std::memcmp(guid, expected, 16) == 0; }
+bool Is(const std::uint8_t *guid, const std::uint8_t (&expected)[16])
+{
+    return std::memcmp(guid, expected, 16) == 0;
+}
 
 // Reads a field of a length type (0 none, 1 byte, 2 word, 3 dword).
 bool ReadTyped(const std::uint8_t *data, std::size_t size, std::size_t &at, int type, std::uint32_t &out)
@@ -92,12 +100,12 @@ std::optional<std::vector<Payload>> ParsePayloads(const std::uint8_t *data, std:
         p.keyFrame = data[at] & 0x80;
         ++at;
         std::uint32_t repLength = 0;
-        if (!ReadTyped(data, end, at, objectType, p.mediaObject) || !ReadTyped(data, end, at, offsetType, p.offset) ||
-            !ReadTyped(data, end, at, repType, repLength))
+        if (!ReadTyped(data, end, at, objectType, p.mediaObject) ||
+            !ReadTyped(data, end, at, offsetType, p.offset) || !ReadTyped(data, end, at, repType, repLength))
             return std::nullopt;
         if (repLength > end - at)
             return std::nullopt;
-        if (repLength == 1)  // compressed payload: the offset field is a time, objects are whole
+        if (repLength == 1) // compressed payload: the offset field is a time, objects are whole
             p.offset = 0;
         at += repLength;
         std::uint32_t length = static_cast<std::uint32_t>(end - at);
@@ -125,20 +133,21 @@ std::optional<HeaderInfo> ParseHeader(const std::uint8_t *data, std::size_t size
     HeaderInfo info;
     info.headerObjectSize = static_cast<std::size_t>(headerSize);
     bool fileProps = false;
-    const bool ok = ForEachObject(data + 30, info.headerObjectSize - 30,
-                                  [&](const std::uint8_t *guid, const std::uint8_t *obj, std::size_t objSize) {
-        if (Is(guid, kFileProperties) && objSize >= 104) {
-            info.prerollMs = Le64(obj + 80);
-            info.packetSize = Le32(obj + 92);
-            fileProps = true;
-        } else if (Is(guid, kStreamProperties) && objSize >= 78) {
-            const int number = Le16(obj + 72) & 0x7F;
-            if (Is(obj + 24, kVideoMedia) && !info.videoStream)
-                info.videoStream = number;
-            else if (Is(obj + 24, kAudioMedia) && !info.audioStream)
-                info.audioStream = number;
-        }
-    });
+    const bool ok =
+        ForEachObject(data + 30, info.headerObjectSize - 30,
+                      [&](const std::uint8_t *guid, const std::uint8_t *obj, std::size_t objSize) {
+                          if (Is(guid, kFileProperties) && objSize >= 104) {
+                              info.prerollMs = Le64(obj + 80);
+                              info.packetSize = Le32(obj + 92);
+                              fileProps = true;
+                          } else if (Is(guid, kStreamProperties) && objSize >= 78) {
+                              const int number = Le16(obj + 72) & 0x7F;
+                              if (Is(obj + 24, kVideoMedia) && !info.videoStream)
+                                  info.videoStream = number;
+                              else if (Is(obj + 24, kAudioMedia) && !info.audioStream)
+                                  info.audioStream = number;
+                          }
+                      });
     if (!ok || !fileProps)
         return std::nullopt;
     return info;
@@ -155,16 +164,18 @@ const std::uint8_t *FindExtendedStreamProperties(const Bytes &header, int stream
     const std::uint8_t *found = nullptr;
     ForEachObject(header.data() + 30, info->headerObjectSize - 30,
                   [&](const std::uint8_t *guid, const std::uint8_t *obj, std::size_t objSize) {
-        if (!Is(guid, kHeaderExtension) || objSize < 46)
-            return;
-        const std::uint32_t dataSize = Le32(obj + 42);
-        if (dataSize > objSize - 46)
-            return;
-        ForEachObject(obj + 46, dataSize, [&](const std::uint8_t *g, const std::uint8_t *ext, std::size_t extSize) {
-            if (Is(g, kExtendedStreamProperties) && extSize >= 88 && (Le16(ext + 72) & 0x7F) == streamNumber)
-                found = ext;
-        });
-    });
+                      if (!Is(guid, kHeaderExtension) || objSize < 46)
+                          return;
+                      const std::uint32_t dataSize = Le32(obj + 42);
+                      if (dataSize > objSize - 46)
+                          return;
+                      ForEachObject(obj + 46, dataSize,
+                                    [&](const std::uint8_t *g, const std::uint8_t *ext, std::size_t extSize) {
+                                        if (Is(g, kExtendedStreamProperties) && extSize >= 88 &&
+                                            (Le16(ext + 72) & 0x7F) == streamNumber)
+                                            found = ext;
+                                    });
+                  });
     return found;
 }
 
@@ -176,8 +187,8 @@ bool SetBufferWindow(Bytes &header, int streamNumber, std::uint32_t bufferWindow
     if (!ext)
         return false;
     std::uint8_t *writable = header.data() + (ext - header.data());
-    Put32(writable + 44, bufferWindowMs);  // buffer size, milliseconds
-    Put32(writable + 56, bufferWindowMs);  // alternate buffer size
+    Put32(writable + 44, bufferWindowMs); // buffer size, milliseconds
+    Put32(writable + 56, bufferWindowMs); // alternate buffer size
     return true;
 }
 
@@ -194,10 +205,10 @@ std::optional<std::vector<Payload>> ParsePacket(const std::uint8_t *data, std::s
     std::size_t at = 0;
     if (!data || size < 2)
         return std::nullopt;
-    if (data[0] & 0x80) {  // error correction data present
+    if (data[0] & 0x80) { // error correction data present
         const std::size_t ecLength = data[0] & 0x0F;
         at = 1 + ecLength;
-        if ((data[0] & 0x10) || at >= size)  // opaque data: not a payload parsing layout
+        if ((data[0] & 0x10) || at >= size) // opaque data: not a payload parsing layout
             return std::nullopt;
     }
     if (size - at < 2)
@@ -210,7 +221,7 @@ std::optional<std::vector<Payload>> ParsePacket(const std::uint8_t *data, std::s
         !ReadTyped(data, size, at, (lengthFlags >> 1) & 3, sequence) ||
         !ReadTyped(data, size, at, (lengthFlags >> 3) & 3, padding))
         return std::nullopt;
-    if (size - at < 6)  // send time, duration
+    if (size - at < 6) // send time, duration
         return std::nullopt;
     at += 6;
     if (packetLength == 0)

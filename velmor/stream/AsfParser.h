@@ -16,11 +16,11 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr std::size_t kDataObjectHeaderSize = 50;
 
 struct HeaderInfo {
-    int videoStream = 0;        // stream number of the video stream, 0 when none
-    int audioStream = 0;        // stream number of the audio stream, 0 when none
-    std::uint32_t packetSize = 0;  // fixed data packet size from the file properties
+    int videoStream = 0;          // stream number of the video stream, 0 when none
+    int audioStream = 0;          // stream number of the audio stream, 0 when none
+    std::uint32_t packetSize = 0; // fixed data packet size from the file properties
     std::uint64_t prerollMs = 0;
-    std::size_t headerObjectSize = 0;  // bytes of the header object itself
+    std::size_t headerObjectSize = 0; // bytes of the header object itself
 };
 
 // Parses a header object (optionally followed by more bytes). Nothing when
@@ -37,10 +37,10 @@ struct Payload {
     int stream = 0;
     bool keyFrame = false;
     std::uint32_t mediaObject = 0;
-    std::uint32_t offset = 0;  // offset into the media object
-    std::size_t size = 0;       // payload data bytes
-    std::size_t begin = 0;      // where the payload (with its own headers) starts in the packet
-    std::size_t end = 0;        // and where it ends
+    std::uint32_t offset = 0; // offset into the media object
+    std::size_t size = 0;     // payload data bytes
+    std::size_t begin = 0;    // where the payload (with its own headers) starts in the packet
+    std::size_t end = 0;      // and where it ends
 };
 
 // Parses the payload headers of one data packet. Nothing when the packet is

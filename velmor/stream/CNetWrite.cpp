@@ -13,9 +13,15 @@
 using platform::HANDLE;
 using platform::INVALID_HANDLE_VALUE;
 
-CNetWrite::~CNetWrite() { ReleaseWriter(); }
+CNetWrite::~CNetWrite()
+{
+    ReleaseWriter();
+}
 
-DWORD CNetWrite::GetTickCount() { return static_cast<DWORD>(platform::GetTickCount64()); }
+DWORD CNetWrite::GetTickCount()
+{
+    return static_cast<DWORD>(platform::GetTickCount64());
+}
 
 HANDLE CNetWrite::NewEvent(bool manualReset, bool initialState)
 {
@@ -53,7 +59,7 @@ HRESULT CNetWrite::StartNetworkStream(DWORD port)
     if (!m_pWMWriter || !m_pWMWriterAdvanced || !m_pOwner)
         return E_UNEXPECTED;
     if (m_pNetSink || m_writeThread.joinable())
-        return E_UNEXPECTED;  // there is no restart
+        return E_UNEXPECTED; // there is no restart
 
     m_pNetSink = new (std::nothrow) CWMWriterNetworkSink();
     if (!m_pNetSink) {
@@ -63,7 +69,8 @@ HRESULT CNetWrite::StartNetworkStream(DWORD port)
     }
     HRESULT hr = m_pNetSink->SetNetworkProtocol(WMT_PROTOCOL_HTTP);
     if (FAILED(hr)) {
-        VLOG("NetWrite", "IWMWriterNetworkSink::SetNetworkProtocol error (hr=0x%08x).\n", static_cast<unsigned>(hr));
+        VLOG("NetWrite", "IWMWriterNetworkSink::SetNetworkProtocol error (hr=0x%08x).\n",
+             static_cast<unsigned>(hr));
         return hr;
     }
     DWORD dwPort = port;
@@ -74,7 +81,8 @@ HRESULT CNetWrite::StartNetworkStream(DWORD port)
     }
     hr = m_pNetSink->SetMaximumClients(kMaxClients);
     if (FAILED(hr)) {
-        VLOG("NetWrite", "IWMWriterNetworkSink::SetMaximumClients error (hr=0x%08x).\n", static_cast<unsigned>(hr));
+        VLOG("NetWrite", "IWMWriterNetworkSink::SetMaximumClients error (hr=0x%08x).\n",
+             static_cast<unsigned>(hr));
         return hr;
     }
     hr = m_pWMWriterAdvanced->AddSink(m_pNetSink);

@@ -66,13 +66,13 @@ private:
     void CloseEvents();
 
     std::atomic<DWORD> m_dwStartTick{0};
-    CWMWriter *m_pWMWriterAdvanced = nullptr;  // the writer's advanced interface (same object)
+    CWMWriter *m_pWMWriterAdvanced = nullptr; // the writer's advanced interface (same object)
     CWMWriter *m_pWMWriter = nullptr;
     CWMWriterNetworkSink *m_pNetSink = nullptr;
     IAsfWriteOwner *m_pOwner = nullptr;
     std::atomic<platform::HANDLE> ASFFileWriteEvent{platform::INVALID_HANDLE_VALUE};
     std::atomic<platform::HANDLE> ASFFileExitEvent{platform::INVALID_HANDLE_VALUE};
-    platform::HANDLE m_privateWriteEvent = platform::INVALID_HANDLE_VALUE;  // what the thread waits on
+    platform::HANDLE m_privateWriteEvent = platform::INVALID_HANDLE_VALUE; // what the thread waits on
     std::thread m_writeThread;
     std::atomic<DWORD> m_dwVideoInput{0};
     std::atomic<DWORD> m_dwAudioInput{0};

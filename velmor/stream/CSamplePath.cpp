@@ -21,11 +21,14 @@ constexpr long kMaxSampleBytes = 16L * 1024 * 1024;
 
 std::int32_t Le32(const unsigned char *p)
 {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                     (static_cast<std::uint32_t>(p[2]) << 16) |
-                                     (static_cast<std::uint32_t>(p[3]) << 24));
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
 }
-std::uint16_t Le16(const unsigned char *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Le16(const unsigned char *p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 } // namespace
 
@@ -71,7 +74,7 @@ bool CSamplePath::LoadPauseImage()
     auto fallback = [this] {
         const DWORD size = 320 * 240 * 3;
         for (DWORD i = 0; i < size; i += 3) {
-            m_pauseImage[i] = 90;  // blue, green, red
+            m_pauseImage[i] = 90; // blue, green, red
             m_pauseImage[i + 1] = 30;
             m_pauseImage[i + 2] = 15;
         }
@@ -90,10 +93,12 @@ bool CSamplePath::LoadPauseImage()
     const std::uint32_t compression = static_cast<std::uint32_t>(Le32(bmp + 30));
     if (infoSize < 40 || width <= 0 || height == 0 || bitCount != 24 || compression != 0)
         return fallback();
-    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
+    const std::uint64_t rows =
+        static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
     const std::uint64_t rowBytes = static_cast<std::uint64_t>(width) * 3;
     const std::uint64_t stride = (rowBytes + 3) & ~std::uint64_t{3};
-    if (rowBytes * rows > kPauseImageCapacity || bitsOffset > res->size || stride * rows > res->size - bitsOffset)
+    if (rowBytes * rows > kPauseImageCapacity || bitsOffset > res->size ||
+        stride * rows > res->size - bitsOffset)
         return fallback();
     // Rows are kept bottom-up, as the video input takes them.
     for (std::uint64_t r = 0; r < rows; ++r) {
@@ -161,7 +166,7 @@ void CSamplePath::QueueVideo(const unsigned char *data, long bytes)
         return;
     const platform::HANDLE event = m_net.WriteEvent();
     if (event == platform::INVALID_HANDLE_VALUE)
-        return;  // the writer is not started yet: the frame is dropped
+        return; // the writer is not started yet: the frame is dropped
     const DWORD time = CNetWrite::GetTickCount() - m_net.StartTick();
     const DWORD input = m_net.VideoInput();
 
@@ -217,8 +222,9 @@ void CSamplePath::QueueAudio(const unsigned char *data, long bytes)
     }
     m_audioEndIsFedSilence = false;
     const DWORD input = m_net.AudioInput();
-    SampleBlock *block = g_nLive.load(std::memory_order_relaxed) ? SampleBlock::Create(input, time, from, length)
-                                                                 : SampleBlock::Create(input, time, nullptr, length);
+    SampleBlock *block = g_nLive.load(std::memory_order_relaxed)
+                             ? SampleBlock::Create(input, time, from, length)
+                             : SampleBlock::Create(input, time, nullptr, length);
     if (!block)
         return;
     Append(block);

@@ -82,8 +82,8 @@ public:
     void SetWriteObserver(void (*observer)(void *context, const SampleBlock &block), void *context);
 
 private:
-    void Append(SampleBlock *block);  // queue lock held
-    void FeedSilenceUpTo(DWORD time, DWORD audioInput);  // queue lock held
+    void Append(SampleBlock *block);                    // queue lock held
+    void FeedSilenceUpTo(DWORD time, DWORD audioInput); // queue lock held
     void SignalWriter(platform::HANDLE event, const char *what);
 
     CNetWrite &m_net;
@@ -93,8 +93,8 @@ private:
     std::mutex m_queueLock;
     std::deque<SampleBlock *> m_queue;
     std::size_t m_queuedVideo = 0;
-    DWORD m_audioEndMs = 0;         // where the audio queued so far ends
-    bool m_feedingSilence = false;  // no audio graph: silence follows the video clock
+    DWORD m_audioEndMs = 0;        // where the audio queued so far ends
+    bool m_feedingSilence = false; // no audio graph: silence follows the video clock
     bool m_audioEndIsFedSilence = false;
     DWORD m_lastDropLogTick = 0;
     bool m_droppedSinceLog = false;

@@ -12,9 +12,9 @@ inline constexpr WMMediaType WMMEDIATYPE_Audio = WMMediaType::Audio;
 // One stream of a profile (IWMStreamConfig).
 struct CWMStreamConfig {
     WMMediaType type = WMMediaType::Unknown;
-    int streamNumber = 0;         // ASF stream number, 1..127
-    DWORD bitrate = 0;            // bits per second
-    DWORD bufferWindowMs = 0;     // what a player buffers before it starts
+    int streamNumber = 0;     // ASF stream number, 1..127
+    DWORD bitrate = 0;        // bits per second
+    DWORD bufferWindowMs = 0; // what a player buffers before it starts
     // Video streams: the input frames (bottom-up 24-bit RGB) and the stream rate.
     int width = 0;
     int height = 0;

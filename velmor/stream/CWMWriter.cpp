@@ -9,8 +9,8 @@
 #include <gst/app/gstappsrc.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -59,7 +59,10 @@ void StampBuffer(GstBuffer *buffer, GstClockTime pts, GstClockTime duration)
 
 } // namespace
 
-CWMWriter::CWMWriter() { platform::EnsureGstInit(); }
+CWMWriter::CWMWriter()
+{
+    platform::EnsureGstInit();
+}
 
 CWMWriter::~CWMWriter()
 {
@@ -73,7 +76,8 @@ HRESULT CWMWriter::SetProfile(const CWMProfile &profile)
         return NS_E_INVALID_REQUEST;
     std::vector<Input> inputs;
     for (const CWMStreamConfig &s : profile.Streams()) {
-        if (s.type == WMMediaType::Video && (s.width <= 0 || s.height <= 0 || s.framesPerSecond <= 0 || !s.bitrate))
+        if (s.type == WMMediaType::Video &&
+            (s.width <= 0 || s.height <= 0 || s.framesPerSecond <= 0 || !s.bitrate))
             return E_INVALIDARG;
         if (s.type == WMMediaType::Audio && (s.sampleRate <= 0 || s.channels <= 0 || !s.bitrate))
             return E_INVALIDARG;
@@ -149,14 +153,16 @@ HRESULT CWMWriter::BuildPipeline()
                              i, c.width, c.height, c.framesPerSecond, i, c.bitrate, c.framesPerSecond);
             m_bufferWindowMs = c.bufferWindowMs;
         } else {
-            launch += Format("appsrc name=in%zu format=time caps=audio/x-raw,format=S16LE,rate=%d,channels=%d,"
-                             "layout=interleaved ! audioconvert ! avenc_wmav2 bitrate=%u ! mux. ",
-                             i, c.sampleRate, c.channels, c.bitrate);
+            launch +=
+                Format("appsrc name=in%zu format=time caps=audio/x-raw,format=S16LE,rate=%d,channels=%d,"
+                       "layout=interleaved ! audioconvert ! avenc_wmav2 bitrate=%u ! mux. ",
+                       i, c.sampleRate, c.channels, c.bitrate);
         }
     }
-    launch += Format("asfmux name=mux streamable=true preroll=1000 packet-size=%u ! appsink name=out sync=false "
-                     "emit-signals=false max-buffers=0",
-                     kPacketSize);
+    launch +=
+        Format("asfmux name=mux streamable=true preroll=1000 packet-size=%u ! appsink name=out sync=false "
+               "emit-signals=false max-buffers=0",
+               kPacketSize);
 
     GError *error = nullptr;
     GstElement *pipeline = gst_parse_launch(launch.c_str(), &error);
@@ -166,7 +172,7 @@ HRESULT CWMWriter::BuildPipeline()
         return E_FAIL;
     }
     m_pipeline.reset(pipeline);
-    if (error) {  // a recoverable problem: still report it
+    if (error) { // a recoverable problem: still report it
         VLOG("NetWrite", "Encoder pipeline warning: %s\n", error->message);
     }
 
@@ -176,25 +182,27 @@ HRESULT CWMWriter::BuildPipeline()
         platform::GstPtr<GstElement> src(gst_bin_get_by_name(m_pipeline.bin(), name.c_str()));
         if (!src)
             return E_FAIL;
-        in.appsrc = src.get();  // the pipeline keeps it alive
+        in.appsrc = src.get(); // the pipeline keeps it alive
         const CWMStreamConfig &c = in.config;
         in.maxQueuedBytes = c.type == WMMediaType::Video
                                 ? std::uint64_t{c.InputFrameBytes()} * c.framesPerSecond * kVideoQueueSeconds
                                 : std::uint64_t{c.InputBytesPerSecond()} * kAudioQueueSeconds;
         // Room is managed in WriteSample, which never blocks for long.
-        g_object_set(src.get(), "block", FALSE, "max-bytes", static_cast<guint64>(0), "stream-type", 0, nullptr);
+        g_object_set(src.get(), "block", FALSE, "max-bytes", static_cast<guint64>(0), "stream-type", 0,
+                     nullptr);
         if (c.type == WMMediaType::Video) {
             // avenc_wmv2 shifts its output far into the future (a segment 1000
             // hours in); players then wait forever. Rebase to running time.
             const std::string enc = "venc" + std::to_string(i);
             platform::GstPtr<GstElement> encoder(gst_bin_get_by_name(m_pipeline.bin(), enc.c_str()));
-            platform::GstPtr<GstPad> pad(encoder ? gst_element_get_static_pad(encoder.get(), "src") : nullptr);
+            platform::GstPtr<GstPad> pad(encoder ? gst_element_get_static_pad(encoder.get(), "src")
+                                                 : nullptr);
             if (!pad)
                 return E_FAIL;
-            gst_pad_add_probe(pad.get(),
-                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                              &CWMWriter::RebaseVideoTimestamps, this, nullptr);
+            gst_pad_add_probe(
+                pad.get(),
+                static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                &CWMWriter::RebaseVideoTimestamps, this, nullptr);
         }
     }
     platform::GstPtr<GstElement> sink(gst_bin_get_by_name(m_pipeline.bin(), "out"));
@@ -250,8 +258,8 @@ bool CWMWriter::PollBusForError()
 {
     if (!m_bus)
         return m_failed;
-    while (GstMessage *raw = gst_bus_pop_filtered(m_bus.get(),
-                                                  static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_WARNING))) {
+    while (GstMessage *raw = gst_bus_pop_filtered(
+               m_bus.get(), static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_WARNING))) {
         platform::GstMessagePtr msg(raw);
         GError *err = nullptr;
         gchar *debug = nullptr;
@@ -343,7 +351,7 @@ HRESULT CWMWriter::EndWriting()
         if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS)
             hr = E_FAIL;
     }
-    m_pipeline.reset();  // NULL state: the streaming threads have ended
+    m_pipeline.reset(); // NULL state: the streaming threads have ended
     m_bus.reset();
     for (Input &in : m_inputs)
         in.appsrc = nullptr;

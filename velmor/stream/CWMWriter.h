@@ -67,7 +67,7 @@ public:
 private:
     struct Input {
         CWMStreamConfig config;
-        GstElement *appsrc = nullptr;  // owned by the pipeline
+        GstElement *appsrc = nullptr; // owned by the pipeline
         std::uint64_t maxQueuedBytes = 0;
         std::uint64_t lastPts = 0;
         bool havePts = false;
@@ -87,13 +87,13 @@ private:
     bool m_failed = false;
     DWORD m_bufferWindowMs = 0;
 
-    std::mutex m_sinkLock;  // guards m_sinks and the header state below
+    std::mutex m_sinkLock; // guards m_sinks and the header state below
     std::vector<IWMWriterSink *> m_sinks;
     bool m_headerSent = false;
-    std::vector<std::uint8_t> m_pendingHeader;  // header buffers seen before the first packet
+    std::vector<std::uint8_t> m_pendingHeader; // header buffers seen before the first packet
     std::uint32_t m_packetSize = 0;
 
-    GstSegment m_videoSegment{};  // touched only on the encoder's streaming thread
+    GstSegment m_videoSegment{}; // touched only on the encoder's streaming thread
     bool m_haveVideoSegment = false;
 
     std::atomic<std::uint64_t> m_packetsOut{0};

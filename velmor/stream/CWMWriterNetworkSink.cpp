@@ -38,7 +38,8 @@ constexpr auto kEndFlushTime = std::chrono::milliseconds(1500);
 
 std::string Lower(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
@@ -47,14 +48,20 @@ bool StartsWithNoCase(const std::string &text, const std::string &prefix)
     return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
 }
 
-AsfBytes Share(std::vector<std::uint8_t> bytes) { return std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)); }
-AsfBytes Share(const std::string &text) { return Share(std::vector<std::uint8_t>(text.begin(), text.end())); }
+AsfBytes Share(std::vector<std::uint8_t> bytes)
+{
+    return std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+}
+AsfBytes Share(const std::string &text)
+{
+    return Share(std::vector<std::uint8_t>(text.begin(), text.end()));
+}
 
 struct Request {
     bool valid = false;
     std::string method;
-    bool framed = false;      // a Windows Media player: MMS-over-HTTP framing
-    bool playStream = false;  // "Pragma: xPlayStrm=1": the framed player wants the data
+    bool framed = false;     // a Windows Media player: MMS-over-HTTP framing
+    bool playStream = false; // "Pragma: xPlayStrm=1": the framed player wants the data
 };
 
 // Parses the request line and the headers we look at. Tolerant of bare "\n"
@@ -138,12 +145,12 @@ struct CWMWriterNetworkSink::Player {
     Clock::time_point connected;
     Clock::time_point lastByte;
     bool framed = false;
-    bool headerOnly = false;  // the first request of a framed player
-    bool counted = false;     // holds one of the player places
+    bool headerOnly = false; // the first request of a framed player
+    bool counted = false;    // holds one of the player places
     bool waitingForKey = true;
     bool closeWhenFlushed = false;
     bool dead = false;
-    bool lingering = false;  // all sent and our side shut: waiting for the peer to close
+    bool lingering = false; // all sent and our side shut: waiting for the peer to close
     Clock::time_point lingerUntil;
     std::uint32_t sequence = 0;
     std::uint32_t clientId = 0;
@@ -161,7 +168,10 @@ struct CWMWriterNetworkSink::Player {
 
 CWMWriterNetworkSink::CWMWriterNetworkSink() : m_shared(std::make_unique<Shared>()) {}
 
-CWMWriterNetworkSink::~CWMWriterNetworkSink() { Close(); }
+CWMWriterNetworkSink::~CWMWriterNetworkSink()
+{
+    Close();
+}
 
 HRESULT CWMWriterNetworkSink::SetNetworkProtocol(WMT_NET_PROTOCOL protocol)
 {
@@ -260,7 +270,7 @@ void CWMWriterNetworkSink::OnDataUnit(AsfBytes packet)
 {
     {
         std::lock_guard<std::mutex> lock(m_shared->lock);
-        if (!m_serving.load(std::memory_order_acquire))  // not serving: nobody to send to
+        if (!m_serving.load(std::memory_order_acquire)) // not serving: nobody to send to
             return;
         m_shared->packets.push_back(std::move(packet));
     }
@@ -301,7 +311,8 @@ void CWMWriterNetworkSink::Serve()
     };
 
     auto responseHead = [&](Player &p, long contentLength) {
-        std::string head = "HTTP/1.0 200 OK\r\nServer: Velmor/1.0\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n";
+        std::string head =
+            "HTTP/1.0 200 OK\r\nServer: Velmor/1.0\r\nCache-Control: no-cache\r\nPragma: no-cache\r\n";
         if (p.framed) {
             head += "Content-Type: application/x-mms-framed\r\n";
             head += "Pragma: client-id=" + std::to_string(p.clientId) + "\r\n";
@@ -319,8 +330,8 @@ void CWMWriterNetworkSink::Serve()
     // request has been accepted, now that a header exists.
     auto startPlayer = [&](Player &p, Clock::time_point now) {
         if (p.framed) {
-            std::vector<std::uint8_t> chunk = mms::MakeChunk(mms::kHeaderChunk, p.sequence++, 0x0C00,
-                                                             header->data(), header->size());
+            std::vector<std::uint8_t> chunk =
+                mms::MakeChunk(mms::kHeaderChunk, p.sequence++, 0x0C00, header->data(), header->size());
             if (chunk.empty()) {
                 closePlayer(p);
                 return;
@@ -343,8 +354,9 @@ void CWMWriterNetworkSink::Serve()
 
     auto refuse = [&](Player &p, const char *status, Clock::time_point now) {
         const std::string body = std::string(status) + "\r\n";
-        p.Queue(Share(std::string("HTTP/1.0 ") + status + "\r\nServer: Velmor/1.0\r\nContent-Type: text/plain\r\n" +
-                      "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body),
+        p.Queue(Share(std::string("HTTP/1.0 ") + status +
+                      "\r\nServer: Velmor/1.0\r\nContent-Type: text/plain\r\n" + "Content-Length: " +
+                      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body),
                 now);
         p.closeWhenFlushed = true;
         p.state = Player::State::Streaming;
@@ -363,7 +375,7 @@ void CWMWriterNetworkSink::Serve()
             refuse(p, "503 Service Unavailable", now);
             return;
         }
-        if (r.method == "HEAD") {  // what the stream is, without it
+        if (r.method == "HEAD") { // what the stream is, without it
             p.framed = r.framed;
             p.Queue(Share(responseHead(p, -1)), now);
             p.closeWhenFlushed = true;
@@ -444,7 +456,8 @@ void CWMWriterNetworkSink::Serve()
                     startPlayer(p, now);
         }
         for (const AsfBytes &packet : packets) {
-            const bool keyStart = videoStream == 0 || asf::StartsVideoKeyFrame(packet->data(), packet->size(), videoStream);
+            const bool keyStart =
+                videoStream == 0 || asf::StartsVideoKeyFrame(packet->data(), packet->size(), videoStream);
             // For players that start here: without earlier frames that would
             // need a picture they never got.
             AsfBytes joinPacket = packet;
@@ -465,7 +478,9 @@ void CWMWriterNetworkSink::Serve()
                     p.waitingForKey = false;
                 }
                 if (p.framed)
-                    p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, send->data(), send->size())), now);
+                    p.Queue(
+                        Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, send->data(), send->size())),
+                        now);
                 else
                     p.Queue(send, now);
             }
@@ -544,8 +559,9 @@ void CWMWriterNetworkSink::Serve()
             if (p.dead)
                 continue;
             if (p.state == Player::State::Request) {
-                const bool quietWithRequestLine =
-                    !p.request.empty() && p.request.find('\n') != std::string::npos && now - p.lastByte >= kRequestQuiet;
+                const bool quietWithRequestLine = !p.request.empty() &&
+                                                  p.request.find('\n') != std::string::npos &&
+                                                  now - p.lastByte >= kRequestQuiet;
                 if (quietWithRequestLine)
                     handleRequest(p, now);
                 else if (now - p.connected > kRequestTimeout)

@@ -70,7 +70,7 @@ private:
 
     std::unique_ptr<Shared> m_shared;
     std::thread m_thread;
-    std::atomic<bool> m_serving{false};  // the server thread runs: packets are worth keeping
+    std::atomic<bool> m_serving{false}; // the server thread runs: packets are worth keeping
     int m_listenFd = -1;
     DWORD m_port = 0;
     std::atomic<DWORD> m_maxClients{kDefaultMaxClients};

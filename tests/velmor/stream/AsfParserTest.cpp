@@ -16,11 +16,21 @@ struct P {
     std::uint32_t offset;
     std::uint16_t bytes;
 };
-std::vector<std::uint8_t> Packet(std::size_t size, std::uint16_t lengthField, std::uint16_t padding, const std::vector<P> &payloads)
+std::vector<std::uint8_t> Packet(std::size_t size, std::uint16_t lengthField, std::uint16_t padding,
+                                 const std::vector<P> &payloads)
 {
-    std::vector<std::uint8_t> p = {0x51, 0x5D, static_cast<std::uint8_t>(lengthField), static_cast<std::uint8_t>(lengthField >> 8),
-                                   static_cast<std::uint8_t>(padding), static_cast<std::uint8_t>(padding >> 8),
-                                   0, 0, 0, 0, 0, 0,
+    std::vector<std::uint8_t> p = {0x51,
+                                   0x5D,
+                                   static_cast<std::uint8_t>(lengthField),
+                                   static_cast<std::uint8_t>(lengthField >> 8),
+                                   static_cast<std::uint8_t>(padding),
+                                   static_cast<std::uint8_t>(padding >> 8),
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
                                    static_cast<std::uint8_t>(0x80 | payloads.size())};
     for (const P &x : payloads) {
         p.push_back(x.stream);
@@ -62,9 +72,9 @@ TEST(AsfPacket, TruncatedOrOverlongPayloadsAreRefused)
 {
     auto p = Packet(120, 120, 0, {{0x82, 1, 0, 50}});
     EXPECT_TRUE(asf::ParsePacket(p.data(), p.size()));
-    EXPECT_FALSE(asf::ParsePacket(p.data(), 40));            // cut inside the payload
-    EXPECT_FALSE(asf::ParsePacket(p.data(), 5));             // cut inside the header
-    p[13 + 1 + 1 + 4 + 1 + 8] = 0xFF;                       // payload length far past the end
+    EXPECT_FALSE(asf::ParsePacket(p.data(), 40)); // cut inside the payload
+    EXPECT_FALSE(asf::ParsePacket(p.data(), 5));  // cut inside the header
+    p[13 + 1 + 1 + 4 + 1 + 8] = 0xFF;             // payload length far past the end
     EXPECT_FALSE(asf::ParsePacket(p.data(), p.size()));
     EXPECT_FALSE(asf::ParsePacket(nullptr, 0));
     EXPECT_FALSE(asf::StartsVideoKeyFrame(p.data(), p.size(), 2));
@@ -74,10 +84,10 @@ TEST(AsfPacket, LengthWithoutPaddingIsRepairedOnlyThen)
 {
     // 100 bytes of payload area used, 20 bytes of padding, length written without them.
     auto p = Packet(120, 100, 20, {{0x82, 1, 0, 70}});
-    EXPECT_TRUE(asf::ParsePacket(p.data(), p.size()));  // read leniently
+    EXPECT_TRUE(asf::ParsePacket(p.data(), p.size())); // read leniently
     EXPECT_TRUE(asf::NormalizePacketLength(p.data(), p.size()));
     EXPECT_EQ(p[2] | (p[3] << 8), 120);
-    EXPECT_FALSE(asf::NormalizePacketLength(p.data(), p.size()));  // already right
+    EXPECT_FALSE(asf::NormalizePacketLength(p.data(), p.size())); // already right
     ASSERT_TRUE(asf::ParsePacket(p.data(), p.size()));
     EXPECT_EQ((*asf::ParsePacket(p.data(), p.size()))[0].size, 70u);
 }
@@ -90,7 +100,7 @@ TEST(AsfPacket, JoinPacketDropsEarlierVideoButKeepsAudio)
     ASSERT_EQ(join->size(), 300u);
     const auto payloads = asf::ParsePacket(join->data(), join->size());
     ASSERT_TRUE(payloads);
-    ASSERT_EQ(payloads->size(), 2u);  // payloads before the key frame are dropped, audio included
+    ASSERT_EQ(payloads->size(), 2u); // payloads before the key frame are dropped, audio included
     EXPECT_EQ((*payloads)[0].stream, 2);
     EXPECT_TRUE((*payloads)[0].keyFrame);
     EXPECT_EQ((*payloads)[0].mediaObject, 4u);
@@ -110,5 +120,6 @@ TEST(MmsChunk, LayoutAndLimits)
     EXPECT_EQ(end, (std::vector<std::uint8_t>{'$', 'E', 8, 0, 7, 0, 0, 0, 0, 0, 8, 0}));
     std::vector<std::uint8_t> big(mms::kMaxChunkPayload + 1);
     EXPECT_TRUE(mms::MakeChunk(mms::kHeaderChunk, 0, 0, big.data(), big.size()).empty());
-    EXPECT_EQ(mms::MakeChunk(mms::kHeaderChunk, 0, 0, big.data(), big.size() - 1).size(), big.size() - 1 + 12);
+    EXPECT_EQ(mms::MakeChunk(mms::kHeaderChunk, 0, 0, big.data(), big.size() - 1).size(),
+              big.size() - 1 + 12);
 }

@@ -38,7 +38,8 @@ protected:
         g_nLive = 0;
         m_tone.resize(CSamplePath::kAudioBytesPerSecond);
         for (std::size_t i = 0; i + 3 < m_tone.size(); i += 4) {
-            const auto v = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i / 4) / 32000.0));
+            const auto v = static_cast<std::int16_t>(
+                8000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(i / 4) / 32000.0));
             m_tone[i] = m_tone[i + 2] = static_cast<unsigned char>(v & 0xFF);
             m_tone[i + 1] = m_tone[i + 3] = static_cast<unsigned char>((v >> 8) & 0xFF);
         }
@@ -107,7 +108,10 @@ protected:
         m_frame = std::move(frame);
     }
     std::string Log() { return platform::AnsiToUtf8(TestDir::Read(m_dir.file("velmor.log"))); }
-    static int Count(const std::string &text, const std::string &what) { return streamtest::Count(text, what); }
+    static int Count(const std::string &text, const std::string &what)
+    {
+        return streamtest::Count(text, what);
+    }
 
     // Ends the broadcast when it goes out of scope: declared after an object
     // the write thread uses (an observer), it stops the thread before that

@@ -1,6 +1,6 @@
+#include "CWMWriter.h"
 #include "AsfParser.h"
 #include "CWMProfileManager.h"
-#include "CWMWriter.h"
 #include "StreamTestUtil.h"
 #include "TestDir.h"
 
@@ -159,22 +159,27 @@ TEST(WMWriter, EncodesAPlayableAsfStreamWithBufferWindow)
     EXPECT_GE(keyStarts, 3);
 
     const std::string file = dir.file("out.asf");
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(stream.data()),
-                                                static_cast<std::streamsize>(stream.size()));
-    const std::string probe = Capture("ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate,channels "
-                                      "-of compact " + file);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char *>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    const std::string probe =
+        Capture("ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate,channels "
+                "-of compact " +
+                file);
     EXPECT_NE(probe.find("codec_name=wmv2|width=320|height=240"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_name=wmav2|sample_rate=32000|channels=2"), std::string::npos) << probe;
     // Decoded picture: red (bottom-up input is shown the right way round
     // is checked by the sample-path tests).
-    const std::string rgb = Capture("ffmpeg -v error -i " + file + " -frames:v 1 -ss 2 -f rawvideo -pix_fmt rgb24 -");
+    const std::string rgb =
+        Capture("ffmpeg -v error -i " + file + " -frames:v 1 -ss 2 -f rawvideo -pix_fmt rgb24 -");
     ASSERT_EQ(rgb.size(), kFrameBytes);
-    const Rgb m = MeanColour(reinterpret_cast<const unsigned char *>(rgb.data()), kWidth, 0, 0, kWidth, kHeight);
+    const Rgb m =
+        MeanColour(reinterpret_cast<const unsigned char *>(rgb.data()), kWidth, 0, 0, kWidth, kHeight);
     EXPECT_GT(m.r, 200);
     EXPECT_LT(m.g, 60);
     EXPECT_LT(m.b, 60);
     // The decoded video starts near zero, not hours in.
-    const std::string start = Capture("ffprobe -v error -select_streams v -show_entries stream=start_time -of csv=p=0 " + file);
+    const std::string start =
+        Capture("ffprobe -v error -select_streams v -show_entries stream=start_time -of csv=p=0 " + file);
     EXPECT_LT(std::atof(start.c_str()), 2.0) << start;
 }
 
@@ -190,7 +195,8 @@ TEST(WMWriter, PlayersJoiningAtAnyKeyFrameDecodeCleanly)
         if (n % 15 == 0) {
             ASSERT_EQ(w.Write(w.audioInput, silence, static_cast<std::uint32_t>(n / 15 * 1000)), S_OK);
         }
-        auto frame = SolidFrame(static_cast<unsigned char>(n * 7), static_cast<unsigned char>(255 - n * 3), 90);
+        auto frame =
+            SolidFrame(static_cast<unsigned char>(n * 7), static_cast<unsigned char>(255 - n * 3), 90);
         for (std::size_t i = 0; i < frame.size(); i += 97)
             frame[i] = static_cast<unsigned char>(i * n);
         ASSERT_EQ(w.Write(w.videoInput, frame, static_cast<std::uint32_t>(n * 1000 / 15)), S_OK);
@@ -199,7 +205,8 @@ TEST(WMWriter, PlayersJoiningAtAnyKeyFrameDecodeCleanly)
     const std::vector<std::uint8_t> full = sink.Stream();
     const auto info = asf::ParseHeader(full.data(), full.size());
     ASSERT_TRUE(info);
-    const std::vector<std::uint8_t> header(full.begin(), full.begin() + static_cast<long>(info->headerObjectSize + asf::kDataObjectHeaderSize));
+    const std::vector<std::uint8_t> header(
+        full.begin(), full.begin() + static_cast<long>(info->headerObjectSize + asf::kDataObjectHeaderSize));
     const auto packets = sink.Packets();
     int joins = 0, trimmedJoins = 0;
     for (std::size_t k = 1; k < packets.size(); ++k) {
@@ -212,7 +219,7 @@ TEST(WMWriter, PlayersJoiningAtAnyKeyFrameDecodeCleanly)
             ASSERT_TRUE(payloads);
             for (const asf::Payload &p : *payloads) {
                 if (p.stream == info->videoStream) {
-                    EXPECT_TRUE(p.keyFrame && p.offset == 0);  // the first video payload is the key frame
+                    EXPECT_TRUE(p.keyFrame && p.offset == 0); // the first video payload is the key frame
                     break;
                 }
             }
@@ -225,8 +232,9 @@ TEST(WMWriter, PlayersJoiningAtAnyKeyFrameDecodeCleanly)
         for (std::size_t j = k + 1; j < packets.size(); ++j)
             joined.insert(joined.end(), packets[j].begin(), packets[j].end());
         const std::string file = dir.file("join" + std::to_string(k) + ".asf");
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(joined.data()),
-                                                    static_cast<std::streamsize>(joined.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char *>(joined.data()),
+                   static_cast<std::streamsize>(joined.size()));
         std::string out;
         EXPECT_EQ(RunShell("ffmpeg -nostdin -v warning -i " + file + " -f null -", &out), 0);
         EXPECT_EQ(out.find("keyframe"), std::string::npos) << "joining at packet " << k << ": " << out;
@@ -255,9 +263,11 @@ TEST(WMWriter, FramesAtAnotherRateAreFittedToFifteenPerSecond)
     ASSERT_EQ(w.writer.EndWriting(), S_OK);
     const std::vector<std::uint8_t> stream = sink.Stream();
     const std::string file = dir.file("rate.asf");
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(stream.data()),
-                                                static_cast<std::streamsize>(stream.size()));
-    const std::string count = Capture("ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames "
-                                      "-of csv=p=0 " + file);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char *>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    const std::string count =
+        Capture("ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames "
+                "-of csv=p=0 " +
+                file);
     EXPECT_NEAR(std::atoi(count.c_str()), 4 * 15, 3) << count;
 }

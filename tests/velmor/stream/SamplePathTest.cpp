@@ -12,7 +12,7 @@ namespace {
 
 struct Seen {
     std::mutex lock;
-    std::vector<SampleBlock> blocks;  // headers only
+    std::vector<SampleBlock> blocks; // headers only
     std::vector<std::vector<unsigned char>> firstBytes;
     static void Observe(void *self, const SampleBlock &b)
     {
@@ -58,7 +58,7 @@ protected:
     bool LaunchWriteThread() override
     {
         if (m_fail == Fail::NoThreadButReady)
-            return true;  // a writer that never drains: the queue only grows
+            return true; // a writer that never drains: the queue only grows
         if (m_fail == Fail::Thread) {
             platform::SetLastError(EAGAIN);
             return false;
@@ -82,7 +82,7 @@ TEST_F(SamplePath, FramesBeforeTheWriterStartsAreDroppedAndTimesStartAtZero)
     EXPECT_EQ(m_path.BlocksQueued(), 0u);
 
     Seen seen;
-    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
+    const StopsBroadcast stopFirst(*this); // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     // An audio buffer arriving at once would reach back before the start.
@@ -103,7 +103,7 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
     ASSERT_TRUE(m_path.LoadPauseImage());
     ASSERT_EQ(m_path.PauseImageSize(), 320u * 240u * 3u);
     Seen seen;
-    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
+    const StopsBroadcast stopFirst(*this); // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
 
@@ -132,7 +132,8 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
     EXPECT_EQ(blocks[4].length, 1000u);
     l.unlock();
     // The writer cannot take the odd frame: logged once, nothing else fails.
-    ASSERT_TRUE(WaitFor([&] { return Count(Log(), "[ hr=0x80070057 ] Failed to WriteSample") == 1; }, 3000)) << Log();
+    ASSERT_TRUE(WaitFor([&] { return Count(Log(), "[ hr=0x80070057 ] Failed to WriteSample") == 1; }, 3000))
+        << Log();
     EXPECT_EQ(m_path.BlocksWritten(), 4u);
     VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
     EXPECT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 5; }, 3000)) << Log();
@@ -141,14 +142,14 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
 TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
 {
     Seen seen;
-    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
+    const StopsBroadcast stopFirst(*this); // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     g_nLive = 1;
     const auto frame = SolidFrame(9, 9, 9);
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     const DWORD now = CNetWrite::GetTickCount() - m_net.StartTick();
-    AudioSampleSink(0, m_tone.data(), static_cast<long>(m_tone.size()));  // one second of sound
+    AudioSampleSink(0, m_tone.data(), static_cast<long>(m_tone.size())); // one second of sound
     VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
     ASSERT_TRUE(WaitFor([&] { return seen.Blocks().size() == 2; }, 3000));
     const auto blocks = seen.Blocks();
@@ -160,7 +161,7 @@ TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
 TEST_F(SamplePath, WithoutAnAudioGraphSilenceFollowsTheVideoClock)
 {
     Seen seen;
-    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
+    const StopsBroadcast stopFirst(*this); // the write thread calls into `seen`
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     StartFeeding(/*withAudio=*/false);
@@ -252,7 +253,8 @@ TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
     // Logged at most once a second, not once per frame.
     EXPECT_EQ(Count(text, "video frames dropped"), 1) << text;
     EXPECT_EQ(Count(platform::AnsiToUtf8(text), "(VelmorDlg, "), 2) << text;
-    EXPECT_NE(platform::AnsiToUtf8(text).find("[ WAIT_FAILED ] ASF 파일 쓰기 이상 종료\n"), std::string::npos);
+    EXPECT_NE(platform::AnsiToUtf8(text).find("[ WAIT_FAILED ] ASF 파일 쓰기 이상 종료\n"),
+              std::string::npos);
 }
 
 TEST(NetWriteSetup, EventOrThreadFailureFailsTheSetupAndLeavesSinksIdle)
@@ -282,7 +284,8 @@ TEST(NetWriteSetup, EventOrThreadFailureFailsTheSetupAndLeavesSinksIdle)
             EXPECT_EQ(path.BlocksQueued(), 0u);
         }
         SetAppLog(nullptr);
-        EXPECT_NE(platform::AnsiToUtf8(TestDir::Read(dir.file("velmor.log"))).find(c.logText), std::string::npos)
+        EXPECT_NE(platform::AnsiToUtf8(TestDir::Read(dir.file("velmor.log"))).find(c.logText),
+                  std::string::npos)
             << c.logText;
     }
 }
@@ -312,8 +315,9 @@ TEST(NetWriteSetup, PortInUseFailsWithTheOpenLogLine)
     }
     SetAppLog(nullptr);
     ::close(blocker);
-    EXPECT_NE(TestDir::Read(dir.file("velmor.log")).find("IWMWriterNetworkSink::Open error (hr=0x80070062).\n"),
-              std::string::npos);
+    EXPECT_NE(
+        TestDir::Read(dir.file("velmor.log")).find("IWMWriterNetworkSink::Open error (hr=0x80070062).\n"),
+        std::string::npos);
 }
 
 TEST(NetWriteSetup, ASamplePathDestroyedFirstStopsTheWriteThread)
@@ -334,5 +338,5 @@ TEST(NetWriteSetup, ASamplePathDestroyedFirstStopsTheWriteThread)
     EXPECT_EQ(net.Writer(), nullptr);
     EXPECT_EQ(net.WriteEvent(), platform::INVALID_HANDLE_VALUE);
     const auto frame = SolidFrame(5, 5, 5);
-    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));  // nobody to queue for: dropped
+    VideoSampleSink(0, frame.data(), static_cast<long>(frame.size())); // nobody to queue for: dropped
 }

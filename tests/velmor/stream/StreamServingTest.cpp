@@ -14,7 +14,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string Url(const char *scheme, int port) { return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/"; }
+std::string Url(const char *scheme, int port)
+{
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + "/";
+}
 
 long long MsSince(Clock::time_point t)
 {
@@ -41,7 +44,8 @@ std::vector<Chunk> Chunks(const std::string &body, bool *wellFormed)
         }
         if (body.size() - at < 4 + length)
             break;
-        const std::uint32_t seq = p[4] | (p[5] << 8) | (p[6] << 16) | (static_cast<std::uint32_t>(p[7]) << 24);
+        const std::uint32_t seq =
+            p[4] | (p[5] << 8) | (p[6] << 16) | (static_cast<std::uint32_t>(p[7]) << 24);
         out.push_back(Chunk{static_cast<char>(p[1]), seq, body.substr(at + 12, length - 8)});
         at += 4 + length;
     }
@@ -62,22 +66,23 @@ TEST_F(StreamServing, RealPlayersPlayTheStreamAndLateJoinersStartAtAKeyFrame)
 
     auto probe = std::async(std::launch::async, [&] {
         std::string out;
-        RunShell("timeout 20 ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate,channels -of compact " +
-                Url("http", m_port),
-            &out);
+        RunShell("timeout 20 ffprobe -v error -show_entries "
+                 "stream=codec_name,width,height,sample_rate,channels -of compact " +
+                     Url("http", m_port),
+                 &out);
         return out;
     });
     auto mmsh = std::async(std::launch::async, [&] {
         std::string out;
-        const int rc = RunShell("timeout 25 ffmpeg -nostdin -v error -i " + Url("mmsh", m_port) +
-                               " -t 3 -f framecrc -", &out);
+        const int rc = RunShell(
+            "timeout 25 ffmpeg -nostdin -v error -i " + Url("mmsh", m_port) + " -t 3 -f framecrc -", &out);
         return std::make_pair(rc, out);
     });
     auto playbin = std::async(std::launch::async, [&] {
         std::string out;
         RunShell("timeout -s INT 7 gst-launch-1.0 playbin uri=" + Url("http", m_port) +
-                " video-sink=fakesink audio-sink=fakesink",
-            &out);
+                     " video-sink=fakesink audio-sink=fakesink",
+                 &out);
         return out;
     });
 
@@ -113,8 +118,8 @@ TEST_F(StreamServing, RealPlayersPlayTheStreamAndLateJoinersStartAtAKeyFrame)
     const auto ffStart = Clock::now();
     const std::string rawFile = m_dir.file("late.rgb");
     std::string lateLog;
-    RunShell("timeout 10 ffmpeg -nostdin -v warning -probesize 2048 -analyzeduration 0 -i " + Url("http", m_port) +
-                 " -frames:v 1 -f rawvideo -pix_fmt rgb24 -y " + rawFile,
+    RunShell("timeout 10 ffmpeg -nostdin -v warning -probesize 2048 -analyzeduration 0 -i " +
+                 Url("http", m_port) + " -frames:v 1 -f rawvideo -pix_fmt rgb24 -y " + rawFile,
              &lateLog);
     const long long ffMs = MsSince(ffStart);
     EXPECT_EQ(TestDir::Read(rawFile).size(), kFrameBytes) << lateLog;
@@ -137,7 +142,7 @@ TEST_F(StreamServing, RealPlayersPlayTheStreamAndLateJoinersStartAtAKeyFrame)
         else if (!line.empty() && line[0] != '#')
             ++errors;
     }
-    EXPECT_GE(videoFrames, 40) << mmshOut;  // three seconds at 15 frames per second
+    EXPECT_GE(videoFrames, 40) << mmshOut; // three seconds at 15 frames per second
     EXPECT_GT(audioFrames, 0) << mmshOut;
     EXPECT_EQ(errors, 0) << mmshOut;
 
@@ -203,7 +208,8 @@ TEST_F(StreamServing, WindowsMediaPlayersGetFramedChunks)
 
     // First request: the header alone, with its length.
     RawClient describe;
-    ASSERT_TRUE(describe.Get(m_port, nsplayer + "Pragma: xClientGUID={3300AD50-2C39-46c0-AE0A-60CB1C1E2A4B}\r\n"));
+    ASSERT_TRUE(
+        describe.Get(m_port, nsplayer + "Pragma: xClientGUID={3300AD50-2C39-46c0-AE0A-60CB1C1E2A4B}\r\n"));
     ASSERT_TRUE(describe.ReadToEnd(5000));
     EXPECT_NE(describe.Head().find("Content-Type: application/x-mms-framed"), std::string::npos);
     const std::size_t lengthAt = describe.Head().find("Content-Length: ");
@@ -290,7 +296,7 @@ TEST_F(StreamServing, PausePictureUntilLiveThenTheCameraWithinTwoFrames)
             }
         }
     } seen;
-    const StopsBroadcast stopFirst(*this);  // the write thread calls into `seen`
+    const StopsBroadcast stopFirst(*this); // the write thread calls into `seen`
     SetFrame(SolidFrame(255, 0, 0));
     m_path.SetWriteObserver(&LiveSeen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
@@ -312,8 +318,10 @@ TEST_F(StreamServing, PausePictureUntilLiveThenTheCameraWithinTwoFrames)
     const std::string file = m_dir.file("viewer.asf");
     const std::string body = viewer.Body();
     std::ofstream(file, std::ios::binary).write(body.data(), static_cast<std::streamsize>(body.size()));
-    const std::string pts = Capture("ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv=p=0 " + file);
-    const std::string rgb = Capture("ffmpeg -v error -i " + file + " -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt rgb24 -");
+    const std::string pts =
+        Capture("ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv=p=0 " + file);
+    const std::string rgb = Capture("ffmpeg -v error -i " + file +
+                                    " -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt rgb24 -");
     std::vector<double> times;
     std::istringstream in(pts);
     for (std::string line; std::getline(in, line);)
@@ -328,15 +336,17 @@ TEST_F(StreamServing, PausePictureUntilLiveThenTheCameraWithinTwoFrames)
     for (std::size_t i = 0; i < times.size(); ++i) {
         const auto *pic = reinterpret_cast<const unsigned char *>(rgb.data()) + i * kFrameBytes;
         const double t = times[i] - times[0];
-        const Rgb bar = MeanColour(pic, kWidth, 132, 90, 16, 60);        // left pause bar
-        const Rgb top = MeanColour(pic, kWidth, 5, 5, 30, 20);           // top-left corner
-        const Rgb bottom = MeanColour(pic, kWidth, 5, 215, 30, 20);      // bottom-left corner
+        const Rgb bar = MeanColour(pic, kWidth, 132, 90, 16, 60);   // left pause bar
+        const Rgb top = MeanColour(pic, kWidth, 5, 5, 30, 20);      // top-left corner
+        const Rgb bottom = MeanColour(pic, kWidth, 5, 215, 30, 20); // bottom-left corner
         const Rgb whole = MeanColour(pic, kWidth, 0, 0, kWidth, kHeight);
         const bool isPause = bar.r > 200 && bar.g > 200 && bar.b > 200 && top.b > top.r + 30 &&
-                             bottom.b > top.b + 30;  // lighter towards the bottom: not upside down
+                             bottom.b > top.b + 30; // lighter towards the bottom: not upside down
         const bool isLive = whole.r > 200 && whole.g < 60 && whole.b < 60;
         if (t < switchAt - frame) {
-            EXPECT_TRUE(isPause) << "frame " << i << " at " << t << " bar " << bar.r << "," << bar.g << "," << bar.b << " top " << top.r << "," << top.g << "," << top.b << " bottom " << bottom.r << "," << bottom.g << "," << bottom.b;
+            EXPECT_TRUE(isPause) << "frame " << i << " at " << t << " bar " << bar.r << "," << bar.g << ","
+                                 << bar.b << " top " << top.r << "," << top.g << "," << top.b << " bottom "
+                                 << bottom.r << "," << bottom.g << "," << bottom.b;
             pauseFrames += isPause;
         } else if (t >= switchAt + 2 * frame) {
             EXPECT_TRUE(isLive) << "frame " << i << " at " << t << " switch " << switchAt;

@@ -3,8 +3,8 @@
 // players (ffprobe, ffmpeg) and reading what they print.
 #include <cstdint>
 #include <cstdio>
-#include <sys/wait.h>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 namespace streamtest {
@@ -117,7 +117,10 @@ public:
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         return ::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     }
-    bool Send(const std::string &text) { return ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size()); }
+    bool Send(const std::string &text)
+    {
+        return ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    }
     bool Get(int port, const std::string &extraHeaders = "", int receiveBuffer = 0)
     {
         return Connect(port, receiveBuffer) &&
@@ -129,7 +132,9 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (data.size() < bytes && !closed) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
             if (left <= 0)
                 break;
             ReadSome(static_cast<int>(left));
