@@ -143,6 +143,18 @@ HRESULT CWMWriter::RemoveSink(IWMWriterSink *sink)
 HRESULT CWMWriter::BuildPipeline()
 {
     std::string launch;
+    // A WMA decoder plays each sound one frame late (the transform's overlap:
+    // 2048 samples at 32 kHz, 64 ms). Pictures are stamped that much later so
+    // that what was captured together is played together.
+    m_videoDelay = 0;
+    for (const Input &in : m_inputs) {
+        const int rate = in.config.sampleRate;
+        if (in.config.type == WMMediaType::Audio && rate > 0) {
+            const int frameSamples = rate <= 16000 ? 512 : rate <= 22050 ? 1024 : 2048;
+            m_videoDelay = gst_util_uint64_scale(static_cast<guint64>(frameSamples), GST_SECOND,
+                                                 static_cast<guint64>(rate));
+        }
+    }
     for (std::size_t i = 0; i < m_inputs.size(); ++i) {
         const CWMStreamConfig &c = m_inputs[i].config;
         if (c.type == WMMediaType::Video) {
@@ -395,7 +407,7 @@ GstPadProbeReturn CWMWriter::RebaseVideoTimestamps(GstPad * /*pad*/, GstPadProbe
             return t;
         guint64 running = 0;
         const int sign = gst_segment_to_running_time_full(&w->m_videoSegment, GST_FORMAT_TIME, t, &running);
-        return sign > 0 ? running : 0;
+        return (sign > 0 ? running : 0) + w->m_videoDelay;
     };
     GST_BUFFER_PTS(buffer) = rebase(GST_BUFFER_PTS(buffer));
     GST_BUFFER_DTS(buffer) = rebase(GST_BUFFER_DTS(buffer));

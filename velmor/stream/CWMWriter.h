@@ -94,6 +94,7 @@ private:
     std::uint32_t m_packetSize = 0;
 
     GstSegment m_videoSegment{}; // touched only on the encoder's streaming thread
+    GstClockTime m_videoDelay = 0; // keeps the picture with the WMA decoder's one-frame delay
     bool m_haveVideoSegment = false;
 
     std::atomic<std::uint64_t> m_packetsOut{0};

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <sstream>
 #include <mutex>
 
 using namespace streamtest;
@@ -270,4 +272,69 @@ TEST(WMWriter, FramesAtAnotherRateAreFittedToFifteenPerSecond)
                 "-of csv=p=0 " +
                 file);
     EXPECT_NEAR(std::atoi(count.c_str()), 4 * 15, 3) << count;
+}
+
+TEST(WMWriter, SoundAndPictureCapturedTogetherPlayTogether)
+{
+    TestDir dir("skew");
+    CollectingSink sink;
+    Writer w;
+    ASSERT_EQ(w.Setup(&sink), S_OK);
+    // A white flash at 2.0 s and a beep starting at 2.0 s of capture time.
+    for (int second = 0; second < 4; ++second) {
+        std::vector<unsigned char> audio(128000);
+        if (second == 2) {
+            for (int s = 0; s < 3200; ++s) {
+                const auto v = static_cast<std::int16_t>(20000 * std::sin(2 * M_PI * 1000.0 * s / 32000));
+                for (int c = 0; c < 2; ++c) {
+                    audio[static_cast<std::size_t>(s) * 4 + c * 2] = static_cast<unsigned char>(v & 0xFF);
+                    audio[static_cast<std::size_t>(s) * 4 + c * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+                }
+            }
+        }
+        ASSERT_EQ(w.Write(w.audioInput, audio, static_cast<std::uint32_t>(second * 1000)), S_OK);
+        for (int f = 0; f < 15; ++f) {
+            const int n = second * 15 + f;
+            const auto frame = n == 30 ? SolidFrame(255, 255, 255) : SolidFrame(0, 0, 0);
+            ASSERT_EQ(w.Write(w.videoInput, frame, static_cast<std::uint32_t>(n * 1000 / 15)), S_OK);
+        }
+    }
+    ASSERT_EQ(w.writer.EndWriting(), S_OK);
+    const std::vector<std::uint8_t> stream = sink.Stream();
+    const std::string file = dir.file("skew.asf");
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char *>(stream.data()), static_cast<std::streamsize>(stream.size()));
+
+    // When the decoded picture turns white, and when the decoded sound starts.
+    const std::string vts =
+        Capture("ffprobe -v error -select_streams v -show_entries frame=pts_time -of csv=p=0 " + file);
+    const std::string gray = Capture("ffmpeg -v error -i " + file +
+                                     " -map 0:v -fps_mode passthrough -f rawvideo -pix_fmt gray -");
+    const std::string ats =
+        Capture("ffprobe -v error -select_streams a -show_entries frame=pts_time -of csv=p=0 " + file);
+    const std::string pcm = Capture("ffmpeg -v error -i " + file + " -map 0:a -f s16le -ac 1 -ar 32000 -");
+    std::vector<double> frameTimes;
+    std::istringstream in(vts);
+    for (std::string line; std::getline(in, line);)
+        frameTimes.push_back(std::atof(line.c_str()));
+    const std::size_t gray1 = static_cast<std::size_t>(kWidth) * kHeight;
+    double flashAt = -1;
+    for (std::size_t i = 0; i < frameTimes.size() && (i + 1) * gray1 <= gray.size(); ++i)
+        if (static_cast<unsigned char>(gray[i * gray1 + gray1 / 2]) > 128) {
+            flashAt = frameTimes[i];
+            break;
+        }
+    const double audioStart = std::atof(ats.c_str());
+    double beepAt = -1;
+    for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
+        const auto s = static_cast<std::int16_t>(static_cast<unsigned char>(pcm[i]) |
+                                                 (static_cast<unsigned char>(pcm[i + 1]) << 8));
+        if (std::abs(s) > 5000) {
+            beepAt = audioStart + static_cast<double>(i / 2) / 32000.0;
+            break;
+        }
+    }
+    ASSERT_GE(flashAt, 0);
+    ASSERT_GE(beepAt, 0);
+    EXPECT_NEAR(beepAt - flashAt, 0.0, 0.035) << "flash " << flashAt << " beep " << beepAt;
 }
