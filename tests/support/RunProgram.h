@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -34,75 +35,6 @@ inline std::string ProgramPath(const std::string &name)
     return std::string(dir ? dir : VELMOR_PROGRAM_DIR) + "/" + name;
 }
 
-// Starts `program` with `args` in `cwd`, extra environment `env` ("K=V"),
-// waits up to `timeoutMs`, then kills it.
-inline ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &args,
-                                const std::filesystem::path &cwd,
-                                const std::vector<std::string> &env = {}, int timeoutMs = 20000)
-{
-    const std::filesystem::path outFile = cwd / ".run-stdout";
-    const std::filesystem::path errFile = cwd / ".run-stderr";
-    std::vector<std::string> argStore{program};
-    argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envStore;
-    for (char **e = environ; *e; ++e)
-        envStore.emplace_back(*e);
-    envStore.insert(envStore.end(), env.begin(), env.end());
-    std::vector<char *> envp;
-    for (std::string &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ProgramResult result;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return result;
-
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool ended = false;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            ended = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    } else if (WIFEXITED(status)) {
-        result.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.exitCode = 128 + WTERMSIG(status);
-    }
-    auto slurp = [](const std::filesystem::path &p) {
-        std::ifstream in(p, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    };
-    result.out = slurp(outFile);
-    result.err = slurp(errFile);
-    std::error_code ec;
-    std::filesystem::remove(outFile, ec);
-    std::filesystem::remove(errFile, ec);
-    return result;
-}
-
 // A program started in the background; the test talks to it over the
 // network and ends it with a signal, as a user or the desktop would.
 class ChildProgram {
@@ -111,6 +43,10 @@ public:
                  const std::filesystem::path &cwd, const std::vector<std::string> &env = {})
         : m_cwd(cwd)
     {
+        static std::atomic<int> counter{0};
+        const std::string tag = ".child-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        m_outFile = cwd / (tag + "-stdout");
+        m_errFile = cwd / (tag + "-stderr");
         std::vector<std::string> argStore{program};
         argStore.insert(argStore.end(), args.begin(), args.end());
         std::vector<char *> argv;
@@ -129,21 +65,13 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (cwd / ".child-stdout").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (cwd / ".child-stderr").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
-    ~ChildProgram()
-    {
-        if (m_pid > 0 && m_exitCode == -2) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
+    ~ChildProgram() { Kill(); }
     ChildProgram(const ChildProgram &) = delete;
     ChildProgram &operator=(const ChildProgram &) = delete;
 
@@ -151,7 +79,7 @@ public:
     bool Running()
     {
         Poll();
-        return m_exitCode == -2;
+        return m_pid > 0 && m_exitCode == -2;
     }
     void Signal(int signal)
     {
@@ -166,15 +94,32 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return m_exitCode == -2 ? -1 : m_exitCode;
     }
-    std::string Stderr() const
+    void Kill()
     {
-        std::ifstream in(m_cwd / ".child-stderr", std::ios::binary);
+        if (Running()) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_exitCode = -1;
+        }
+    }
+    std::string Stdout() const { return Slurp(m_outFile); }
+    std::string Stderr() const { return Slurp(m_errFile); }
+    // Removes the captured output files.
+    void Forget() const
+    {
+        std::error_code ec;
+        std::filesystem::remove(m_outFile, ec);
+        std::filesystem::remove(m_errFile, ec);
+    }
+
+private:
+    static std::string Slurp(const std::filesystem::path &p)
+    {
+        std::ifstream in(p, std::ios::binary);
         std::ostringstream all;
         all << in.rdbuf();
         return all.str();
     }
-
-private:
     void Poll()
     {
         int status = 0;
@@ -183,9 +128,29 @@ private:
     }
 
     std::filesystem::path m_cwd;
+    std::filesystem::path m_outFile;
+    std::filesystem::path m_errFile;
     pid_t m_pid = -1;
     int m_exitCode = -2; // -2: still running
 };
+
+// Starts `program` with `args` in `cwd`, extra environment `env` ("K=V"),
+// waits up to `timeoutMs` for its end, then kills it.
+inline ProgramResult RunProgram(const std::string &program, const std::vector<std::string> &args,
+                                const std::filesystem::path &cwd,
+                                const std::vector<std::string> &env = {}, int timeoutMs = 20000)
+{
+    ProgramResult result;
+    ChildProgram child(program, args, cwd, env);
+    if (!child.Started())
+        return result;
+    result.exitCode = child.Wait(timeoutMs);
+    child.Kill();
+    result.out = child.Stdout();
+    result.err = child.Stderr();
+    child.Forget();
+    return result;
+}
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 inline int FreeLoopbackPort()

@@ -37,14 +37,18 @@ public:
         std::filesystem::create_directories(dir / "www");
         std::vector<std::string> args{"python3", script, "--port", "0", "--port-file", portFile,
                                       "--record", record, "--answers", answers,
-                                      "--root", (dir / "www").string()};
+                                      "--root", (dir / "www").string(), "--exit-with-parent"};
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        // Its output goes nowhere: a site holding the test's own output open
+        // would keep the test runner waiting.
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "site.log").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (posix_spawnp(&m_pid, "python3", &actions, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);

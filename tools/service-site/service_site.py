@@ -127,6 +127,7 @@ def main():
     ap.add_argument("--record")
     ap.add_argument("--answers")
     ap.add_argument("--root")
+    ap.add_argument("--exit-with-parent", action="store_true")
     args = ap.parse_args()
 
     site = Site(args.record, args.answers, args.root)
@@ -139,6 +140,17 @@ def main():
             f.write("%d\n" % port)
         os.replace(tmp, args.port_file)
     print("service site on http://127.0.0.1:%d" % port, flush=True)
+    if args.exit_with_parent:
+        # A test that dies (or is killed at its time limit) must not leave
+        # the site running: it ends once its parent is gone.
+        parent = os.getppid()
+
+        def watch_parent():
+            while os.getppid() == parent:
+                time.sleep(0.5)
+            server.shutdown()
+
+        threading.Thread(target=watch_parent, daemon=True).start()
     try:
         server.serve_forever(poll_interval=0.2)
     except KeyboardInterrupt:

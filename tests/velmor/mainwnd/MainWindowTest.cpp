@@ -22,35 +22,14 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-QApplication &App()
-{
-    static int argc = 1;
-    static char name[] = "mainwnd_tests";
-    static char *argv[] = {name, nullptr};
-    // Never destroyed: Qt objects made by the tests (input devices among them)
-    // must not outlive it during the exit handlers.
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
-}
 
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
-void Pump(int ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
 
 // One decoded picture of the stream, a few frames in, as RGB bytes.
 QImage GrabFrame(const std::string &url, const std::filesystem::path &dir)
@@ -76,7 +55,7 @@ class MainWindow : public testing::Test {
 protected:
     void SetUp() override
     {
-        App();
+        App<QApplication>();
         ASSERT_GT(site.Port(), 0);
         setenv("VELMOR_SERVICE_URL", site.BaseUrl().c_str(), 1);
         setenv("VELMOR_REGISTRY_DIR", (dir.path() / "registry").c_str(), 1);

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,32 +28,13 @@ struct Recorder : IWMPEvents {
     bool Saw(long s) const { return std::find(states.begin(), states.end(), s) != states.end(); }
 };
 
-QCoreApplication &App()
-{
-    static int argc = 1;
-    static char name[] = "player_tests";
-    static char *argv[] = {name, nullptr};
-    // Never destroyed: Qt objects made by the tests (input devices among them)
-    // must not outlive it during the exit handlers.
-    static QCoreApplication *app = new QCoreApplication(argc, argv);
-    return *app;
-}
 
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 class MediaPlayer : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        App();
+        App<QCoreApplication>();
         s_clipDir = new TestDir("clip");
         const std::string clip = s_clipDir->file("clip.asf");
         // A two-second WMV2/WMA2 clip like an advertisement the service names.

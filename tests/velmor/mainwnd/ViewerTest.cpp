@@ -19,6 +19,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -26,26 +28,7 @@
 
 namespace {
 
-QApplication &App()
-{
-    static int argc = 1;
-    static char name[] = "viewer_tests";
-    static char *argv[] = {name, nullptr};
-    // Never destroyed: Qt objects made by the tests (input devices among them)
-    // must not outlive it during the exit handlers.
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
-}
 
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 std::map<std::string, std::string> ReadStatus(const std::filesystem::path &file)
 {
@@ -64,7 +47,7 @@ class Viewer : public testing::Test {
 protected:
     void SetUp() override
     {
-        App();
+        App<QApplication>();
         ASSERT_GT(site.Port(), 0);
         setenv("VELMOR_SERVICE_URL", site.BaseUrl().c_str(), 1);
         setenv("VELMOR_REGISTRY_DIR", (dir.path() / "registry").c_str(), 1);

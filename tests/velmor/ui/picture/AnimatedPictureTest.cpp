@@ -7,22 +7,14 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 
+#include "QtTestApp.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
 
-QApplication &App()
-{
-    static int argc = 1;
-    static char name[] = "picture_tests";
-    static char *argv[] = {name, nullptr};
-    // Never destroyed: Qt objects made by the tests (input devices among them)
-    // must not outlive it during the exit handlers.
-    static QApplication *app = new QApplication(argc, argv);
-    return *app;
-}
 
 struct FrameSpec {
     int left, top, width, height;
@@ -176,7 +168,7 @@ TEST(GifFrames, DamagedFilesGiveOnlyWholeFrames)
 
 class AnimatedPicture : public testing::Test {
 protected:
-    void SetUp() override { App(); }
+    void SetUp() override { App<QApplication>(); }
 };
 
 TEST_F(AnimatedPicture, SingleFrameIsStillWithoutThread)
