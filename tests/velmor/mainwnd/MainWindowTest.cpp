@@ -22,7 +22,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include "QtTestApp.h"
+#include "WindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -51,33 +51,18 @@ bool IsMostlyRed(const QColor &c)
     return c.red() > 180 && c.green() < 80 && c.blue() < 80;
 }
 
-class MainWindow : public testing::Test {
+class MainWindow : public WindowTest {
 protected:
+    MainWindow() : WindowTest("mainwnd") {}
+
     void SetUp() override
     {
-        App<QApplication>();
-        ASSERT_GT(site.Port(), 0);
-        setenv("VELMOR_SERVICE_URL", site.BaseUrl().c_str(), 1);
-        setenv("VELMOR_REGISTRY_DIR", (dir.path() / "registry").c_str(), 1);
-        // The window loads Skin/Main.skn from the current directory, as installed.
-        m_oldCwd = std::filesystem::current_path();
-        std::filesystem::current_path(ProgramPath(""));
-        ASSERT_TRUE(log.Open(dir.file("velmor.log").c_str()));
-        SetAppLog(&log);
-        platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &r) {
-            messages.push_back(r.text);
-            return platform::IDOK;
-        });
+        WindowTest::SetUp();
         testdevices::SetFakeDevices({Red("Test Camera"), testdevices::Microphone("Test Mic", "audio/x-raw,format=S16LE,rate=32000,channels=2")});
-        lport = FreeLoopbackPort();
-        elport = FreeLoopbackPort();
     }
     void TearDown() override
     {
-        dlg.reset();
-        SetAppLog(nullptr);
-        platform::SetMessageBoxHandler({});
-        std::filesystem::current_path(m_oldCwd);
+        WindowTest::TearDown();
         g_nLive.store(0);
     }
 
@@ -88,21 +73,12 @@ protected:
         return cam;
     }
 
-    void Open(int start, const std::string &extra = std::string())
+    void Open(int start)
     {
-        std::string line = "-start " + std::to_string(start) + " -lport " + std::to_string(lport) + " -elport " +
-                           std::to_string(elport) + " -onairrul " + site.BaseUrl() + "/OnAir.jsp?Room=7 -offairurl " +
-                           site.BaseUrl() + "/OffAir.jsp" + extra;
-        CommandLineArgs args;
-        args.Store(line.data());
-        args.Parse();
-        SetAppArgs(args);
-        dlg = std::make_unique<CVelmorDlg>(args);
-        opened = dlg->OnInitDialog();
-        dlg->show();
+        WindowTest::Open("-start " + std::to_string(start) + " -lport " + std::to_string(lport) + " -elport " +
+                         std::to_string(elport) + " -onairrul " + site.BaseUrl() + "/OnAir.jsp?Room=7 -offairurl " +
+                         site.BaseUrl() + "/OffAir.jsp");
     }
-
-    std::string LogText() const { return platform::AnsiToUtf8(TestDir::Read(dir.path() / "velmor.log")); }
     std::string StreamUrl() const { return "http://127.0.0.1:" + std::to_string(elport) + "/"; }
 
     CSkinObject *Object(const char *name) { return dlg->FindSkinObject(dlg->SkinLayout(), QString::fromUtf8(name)); }
@@ -124,17 +100,6 @@ protected:
         Pump(100);
     }
 
-    TestDir dir{"mainwnd"};
-    ServiceSite site{dir.path() / "site"};
-    CLogFile log;
-    std::vector<std::string> messages;
-    std::unique_ptr<CVelmorDlg> dlg;
-    bool opened = false;
-    int lport = 0;
-    int elport = 0;
-
-private:
-    std::filesystem::path m_oldCwd;
 };
 
 } // namespace

@@ -19,7 +19,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 
-#include "QtTestApp.h"
+#include "WindowTest.h"
 
 #include <gtest/gtest.h>
 
@@ -43,33 +43,13 @@ std::map<std::string, std::string> ReadStatus(const std::filesystem::path &file)
     return status;
 }
 
-class Viewer : public testing::Test {
+class Viewer : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        App<QApplication>();
-        ASSERT_GT(site.Port(), 0);
-        setenv("VELMOR_SERVICE_URL", site.BaseUrl().c_str(), 1);
-        setenv("VELMOR_REGISTRY_DIR", (dir.path() / "registry").c_str(), 1);
-        m_oldCwd = std::filesystem::current_path();
-        std::filesystem::create_directories(dir.path() / "viewer");
-        std::filesystem::copy(ProgramPath("Skin"), dir.path() / "viewer" / "Skin", std::filesystem::copy_options::recursive);
-        std::filesystem::current_path(dir.path() / "viewer");
-        ASSERT_TRUE(log.Open(dir.file("viewer.log").c_str()));
-        SetAppLog(&log);
-        platform::SetMessageBoxHandler([this](const platform::MessageBoxRequest &r) {
-            messages.push_back(r.text);
-            return platform::IDOK;
-        });
-        lport = FreeLoopbackPort();
-        elport = FreeLoopbackPort();
-    }
+    Viewer() : WindowTest("viewer") {}
+
     void TearDown() override
     {
-        viewer.reset();
-        SetAppLog(nullptr);
-        platform::SetMessageBoxHandler({});
-        std::filesystem::current_path(m_oldCwd);
+        WindowTest::TearDown();
         if (host) {
             host->Signal(SIGTERM);
             host->Wait(10000);
@@ -104,29 +84,11 @@ protected:
         std::string line;
         for (std::size_t i = 1; i < ViewerArgs().size(); ++i)
             line += (i > 1 ? " " : "") + ViewerArgs()[i];
-        CommandLineArgs args;
-        args.Store(line.data());
-        args.Parse();
-        SetAppArgs(args);
-        viewer = std::make_unique<CVelmorDlg>(args);
-        opened = viewer->OnInitDialog();
-        viewer->show();
+        Open(line);
     }
 
-    std::string ViewerLog() const { return platform::AnsiToUtf8(TestDir::Read(dir.path() / "viewer.log")); }
-
-    TestDir dir{"viewer"};
-    ServiceSite site{dir.path() / "site"};
-    CLogFile log;
-    std::vector<std::string> messages;
     std::unique_ptr<ChildProgram> host;
-    std::unique_ptr<CVelmorDlg> viewer;
-    bool opened = false;
-    int lport = 0;
-    int elport = 0;
-
-private:
-    std::filesystem::path m_oldCwd;
+    std::unique_ptr<CVelmorDlg> &viewer = dlg;
 };
 
 } // namespace
@@ -228,7 +190,7 @@ TEST_F(Viewer, NoAdvertisementOpensTheStreamAtOnce)
     OpenViewer();
     ASSERT_NE(viewer->Player(), nullptr);
     EXPECT_EQ(viewer->Player()->OpenedURLs(), std::vector<std::string>{StreamUrl()});
-    EXPECT_NE(ViewerLog().find("광고가 없다면 바로 시청하러 들어간다.\n"), std::string::npos);
+    EXPECT_NE(LogText().find("광고가 없다면 바로 시청하러 들어간다.\n"), std::string::npos);
 }
 
 TEST_F(Viewer, BufferingShowsTheAnimationInsteadOfThePicture)
@@ -270,18 +232,18 @@ TEST_F(Viewer, VolumeSliderAndMute)
 TEST_F(Viewer, MissingSliderLeavesVolumeAndLogsOnce)
 {
     // A skin without the slider object.
-    std::string skin = TestDir::Read(dir.path() / "viewer" / "Skin" / "Main.skn");
+    std::string skin = TestDir::Read(ProgramDir() / "Skin" / "Main.skn");
     const std::size_t at = skin.find("slider SliderSound");
     ASSERT_NE(at, std::string::npos);
     skin.replace(at, std::string("slider SliderSound").size(), "slider OtherSlider");
-    std::ofstream(dir.path() / "viewer" / "Skin" / "Main.skn") << skin;
+    std::ofstream(ProgramDir() / "Skin" / "Main.skn") << skin;
     site.Answer("/ad/callad.jsp", "<start>none<end>\r\n");
     OpenViewer();
     ASSERT_NE(viewer->Player(), nullptr);
     long volume = 0;
     viewer->Player()->get_volume(&volume);
     EXPECT_EQ(volume, 100);
-    const std::string log = ViewerLog();
+    const std::string log = LogText();
     const std::size_t first = log.find("pSlider 객체 찾기 실패\n");
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(log.find("pSlider 객체 찾기 실패\n", first + 1), std::string::npos);
