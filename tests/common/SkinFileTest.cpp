@@ -3,7 +3,9 @@
 #include "CSkin.h"
 #include "CSkinObject.h"
 
-#include "SkinTestApp.h"
+#include "QtTestApp.h"
+
+#include <QApplication>
 #include "TestDir.h"
 
 #include <QImage>
@@ -186,7 +188,7 @@ TEST(SkinFile, ErrorsNameTheLineAndLeaveTheSkinEmpty)
 
 TEST(SkinFile, NamedImagesDrawTheirStateAndSlices)
 {
-    SkinTestApp();
+    App<QApplication>();
     TestDir dir("skin-images");
     // A strip of two 4 x 4 states: red, then green.
     QImage strip(8, 4, QImage::Format_ARGB32);
@@ -219,7 +221,7 @@ TEST(SkinFile, NamedImagesDrawTheirStateAndSlices)
 // The skins that ship: they load and carry the names the windows look for.
 TEST(SkinFile, ShippedControlSkinHasTheChatWindowObjects)
 {
-    SkinTestApp();
+    App<QApplication>();
     CSkin skin;
     const QString path = QString::fromUtf8(VELMOR_PROGRAM_DIR "/Skin/Control.skn");
     ASSERT_EQ(skin.Load(path), S_OK) << skin.LastError().toStdString();

@@ -2,7 +2,9 @@
 // the mouse events 22, 23, 30, 31, clicks, window drags and tooltips.
 #include "CSkinWidget.h"
 
-#include "SkinTestApp.h"
+#include "QtTestApp.h"
+
+#include <QApplication>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -73,7 +75,7 @@ class SkinWidgetTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        SkinTestApp();
+        App<QApplication>();
         m_window = std::make_unique<QWidget>();
         m_window->resize(10, 10);
         m_skin = new CSkinWidget(m_window.get());

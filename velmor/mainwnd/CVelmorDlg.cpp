@@ -14,6 +14,7 @@
 #include "CSkinWidget.h"
 #include "CVideoWindow.h"
 #include "WebQueries.h"
+#include "WindowPosition.h"
 
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
@@ -827,24 +828,7 @@ void CVelmorDlg::RestoreWindowRect()
 
 void CVelmorDlg::SaveWindowRect()
 {
-    platform::RegistryKey key;
-    if (FAILED(platform::RegistryKey::Create(platform::RegRoot::HKCU, kPositionKey, key)))
-        return;
-    DWORD values[4];
-    if (isMinimized()) {
-        for (DWORD &v : values)
-            v = 0xFFFFFFFFu;
-    } else {
-        const QRect r = frameGeometry();
-        values[0] = static_cast<DWORD>(r.left());
-        values[1] = static_cast<DWORD>(r.top());
-        values[2] = static_cast<DWORD>(r.left() + r.width());
-        values[3] = static_cast<DWORD>(r.top() + r.height());
-    }
-    key.WriteDword("Left", values[0]);
-    key.WriteDword("Top", values[1]);
-    key.WriteDword("Right", values[2]);
-    key.WriteDword("Bottom", values[3]);
+    StoreWindowPosition(*this, kPositionKey);
 }
 
 // ---------------------------------------------------------------------------

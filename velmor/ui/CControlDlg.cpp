@@ -6,6 +6,7 @@
 #include "CSkinWidget.h"
 #include "SkinFonts.h"
 #include "UiIds.h"
+#include "WindowPosition.h"
 
 #include "CChatRoom.h"
 #include "CLogFile.h"
@@ -349,24 +350,7 @@ void CControlDlg::changeEvent(QEvent *event)
 
 void CControlDlg::StoreWindowRect() const
 {
-    platform::RegistryKey key;
-    if (FAILED(platform::RegistryKey::Create(platform::RegRoot::HKCU, kPositionKey, key)))
-        return;
-    QRect r = frameGeometry();
-    DWORD values[4];
-    if (isMinimized()) {
-        for (DWORD &v : values)
-            v = 0xFFFFFFFFu;
-    } else {
-        values[0] = static_cast<DWORD>(r.x());
-        values[1] = static_cast<DWORD>(r.y());
-        values[2] = static_cast<DWORD>(r.x() + r.width());
-        values[3] = static_cast<DWORD>(r.y() + r.height());
-    }
-    key.WriteDword("Left", values[0]);
-    key.WriteDword("Top", values[1]);
-    key.WriteDword("Right", values[2]);
-    key.WriteDword("Bottom", values[3]);
+    StoreWindowPosition(*this, kPositionKey);
 }
 
 bool CControlDlg::ReadStoredRect(QRect &rect)

@@ -8,7 +8,9 @@
 #include "CSelectionCombo.h"
 #include "UiIds.h"
 
-#include "UiTestApp.h"
+#include "QtTestApp.h"
+
+#include <QApplication>
 
 #include "platform/MessageBox.h"
 
@@ -52,7 +54,7 @@ public:
 
 TEST(ChatRichEd, RunsGoToTheEndWithTheirFormatWhateverIsSelected)
 {
-    UiTestApp();
+    App<QApplication>();
     CChatRichEd ed;
     ed.resize(250, 200);
     ed.Setup();
@@ -82,7 +84,7 @@ TEST(ChatRichEd, RunsGoToTheEndWithTheirFormatWhateverIsSelected)
 
 TEST(ChatRichEd, TypedUrlsBecomeLinksThatOpenWithTheSystemHandler)
 {
-    UiTestApp();
+    App<QApplication>();
     CChatRichEd ed;
     ed.resize(300, 200);
     ed.Setup();
@@ -118,7 +120,7 @@ TEST(ChatRichEd, TypedUrlsBecomeLinksThatOpenWithTheSystemHandler)
 
 TEST(ChatRichEd, KeepsTheNewestTextInView)
 {
-    UiTestApp();
+    App<QApplication>();
     CChatRichEd ed;
     ed.resize(200, 120);
     ed.Setup();
@@ -140,7 +142,7 @@ TEST(ChatRichEd, KeepsTheNewestTextInView)
 
 TEST(ChatingListCtrl, FirstRowIsHighlightedAndOnlyOnesOwnRowOpensTheMenu)
 {
-    UiTestApp();
+    App<QApplication>();
     Owner owner;
     owner.name = "손님2";
     CChatingListCtrl list;
@@ -201,7 +203,7 @@ TEST(ChatingListCtrl, FirstRowIsHighlightedAndOnlyOnesOwnRowOpensTheMenu)
 
 TEST(ChatingListCtrl, FindIgnoresLetterCaseButNotPrefixes)
 {
-    UiTestApp();
+    App<QApplication>();
     CChatingListCtrl list;
     list.Setup(nullptr, false);
     EXPECT_EQ(list.GetItemCount(), 0);
@@ -241,7 +243,7 @@ struct SplitterHost {
 
 TEST(ChatSplitter, DragMovesTheBarResizesBothSidesAndAsksForARelayout)
 {
-    UiTestApp();
+    App<QApplication>();
     SplitterHost h;
     QSignalSpy relayout(h.bar, &CChatSplitter::RelayoutRequested);
     QTest::mousePress(h.bar, Qt::LeftButton, {}, QPoint(100, 3));
@@ -267,7 +269,7 @@ TEST(ChatSplitter, DragMovesTheBarResizesBothSidesAndAsksForARelayout)
 
 TEST(ChatSplitter, LimitsKeepThirtyPixelsOnEachSide)
 {
-    UiTestApp();
+    App<QApplication>();
     SplitterHost h;
     ASSERT_TRUE(h.bar->StartDrag(303));
     h.bar->DragTo(-500);
@@ -288,7 +290,7 @@ TEST(ChatSplitter, LimitsKeepThirtyPixelsOnEachSide)
 
 TEST(ChatSplitter, EscapeAndTheRightButtonEndTheDragAtThePositionReached)
 {
-    UiTestApp();
+    App<QApplication>();
     SplitterHost h;
     QTest::mousePress(h.bar, Qt::LeftButton, {}, QPoint(100, 3));
     QTest::mouseMove(h.bar, QPoint(100, 3 + 25));
@@ -306,7 +308,7 @@ TEST(ChatSplitter, EscapeAndTheRightButtonEndTheDragAtThePositionReached)
 
 TEST(SelectionCombo, TheOpenedListShowsTheLongestEntryWhole)
 {
-    UiTestApp();
+    App<QApplication>();
     CSelectionCombo combo;
     combo.resize(80, 24);
     const QFontMetrics m(combo.font());
@@ -325,7 +327,7 @@ TEST(SelectionCombo, TheOpenedListShowsTheLongestEntryWhole)
 
 TEST(LinkTicker, AShortItemComesBackFiftyPixelsAfterItsLastCopy)
 {
-    UiTestApp();
+    App<QApplication>();
     CLinkTicker ticker;
     ticker.resize(300, 24);
     ticker.AddItem(QStringLiteral("퀜타"), "http://127.0.0.1/");
@@ -364,7 +366,7 @@ TEST(LinkTicker, AShortItemComesBackFiftyPixelsAfterItsLastCopy)
 
 TEST(LinkTicker, HoverStopsLeavingResumesAndOnlyLinksOpen)
 {
-    UiTestApp();
+    App<QApplication>();
     CLinkTicker ticker;
     ticker.resize(300, 24);
     ticker.AddItem(QStringLiteral("퀜타"), "");
@@ -419,7 +421,7 @@ TEST(LinkTicker, HoverStopsLeavingResumesAndOnlyLinksOpen)
 
 TEST(ChangeName, FourteenBytesAreAcceptedFifteenRefusedEmptyIgnored)
 {
-    UiTestApp();
+    App<QApplication>();
     std::vector<platform::MessageBoxRequest> boxes;
     auto old = platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &r) {
         boxes.push_back(r);

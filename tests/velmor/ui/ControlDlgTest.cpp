@@ -13,7 +13,9 @@
 #include "platform/Registry.h"
 
 #include "TestDir.h"
-#include "UiTestApp.h"
+#include "QtTestApp.h"
+
+#include <QApplication>
 
 #include <QLineEdit>
 #include <QMenu>
@@ -63,7 +65,7 @@ class ControlDlgTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        UiTestApp();
+        App<QApplication>();
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         m_oldDir = cwd;
@@ -120,7 +122,7 @@ protected:
         });
     }
 
-    QApplication &m_app = UiTestApp(); // before any widget member
+    QApplication &m_app = App<QApplication>(); // before any widget member
     TestDir m_registry{"control-registry"};
     std::string m_oldRegistry;
     QWidget m_main;

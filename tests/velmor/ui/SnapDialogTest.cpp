@@ -3,7 +3,9 @@
 #include "CSkinWidget.h"
 #include "CSnapDialog.h"
 
-#include "UiTestApp.h"
+#include "QtTestApp.h"
+
+#include <QApplication>
 
 #include <QScreen>
 #include <QTest>
@@ -25,7 +27,7 @@ std::unique_ptr<CSnapDialog> Window(const QRect &r)
 
 TEST(SnapDialog, MovingNearAnotherWindowDocksAndGluingCarriesItAlong)
 {
-    UiTestApp();
+    App<QApplication>();
     auto main = Window(QRect(100, 100, 400, 400));
     auto control = Window(QRect(540, 100, 267, 495));
     // The control window is dragged left by its caption until it docks.
@@ -56,7 +58,7 @@ TEST(SnapDialog, MovingNearAnotherWindowDocksAndGluingCarriesItAlong)
 
 TEST(SnapDialog, HiddenWindowsAndTheWindowItselfAreNoTargets)
 {
-    UiTestApp();
+    App<QApplication>();
     auto hidden = Window(QRect(100, 100, 400, 400));
     hidden->hide();
     auto w = Window(QRect(540, 100, 200, 200));
@@ -72,7 +74,7 @@ TEST(SnapDialog, HiddenWindowsAndTheWindowItselfAreNoTargets)
 
 TEST(SnapDialog, SizingMeetsTheNeighbourAndKeepsAMinimumSize)
 {
-    UiTestApp();
+    App<QApplication>();
     auto main = Window(QRect(100, 100, 400, 400));
     auto control = Window(QRect(600, 100, 267, 495));
     main->BeginSnapSize(QPoint(499, 300), Qt::RightEdge);
@@ -92,7 +94,7 @@ TEST(SnapDialog, SizingMeetsTheNeighbourAndKeepsAMinimumSize)
 
 TEST(SnapDialog, TheSkinCaptionAndGripDriveTheLoops)
 {
-    UiTestApp();
+    App<QApplication>();
     auto w = Window(QRect(300, 300, 200, 150));
     auto *skin = new CSkinWidget(w.get());
     ASSERT_EQ(const_cast<CSkin &>(skin->Skin())
