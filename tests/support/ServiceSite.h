@@ -2,23 +2,20 @@
 // Starts the repository's stand-in service site (tools/service-site) on a free
 // loopback port for one test, lets the test say what it answers, and reads
 // back the requests it received.
-#include <fcntl.h>
+#include "RunProgram.h"
+
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char **environ;
 
 class ServiceSite {
 public:
@@ -35,24 +32,14 @@ public:
         const std::string record = (dir / "site.requests").string();
         const std::string answers = (dir / "site.answers").string();
         std::filesystem::create_directories(dir / "www");
-        std::vector<std::string> args{"python3", script, "--port", "0", "--port-file", portFile,
-                                      "--record", record, "--answers", answers,
-                                      "--root", (dir / "www").string(), "--exit-with-parent"};
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // Its output goes nowhere: a site holding the test's own output open
-        // would keep the test runner waiting.
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "site.log").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawnp(&m_pid, "python3", &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 500 && m_pid > 0; ++i) {
+        // Its output goes to files in `dir`, never to the test's own output,
+        // which a site left running would hold open.
+        m_site = std::make_unique<ChildProgram>(
+            "/usr/bin/env",
+            std::vector<std::string>{"python3", script, "--port", "0", "--port-file", portFile, "--record", record,
+                                     "--answers", answers, "--root", (dir / "www").string(), "--exit-with-parent"},
+            dir);
+        for (int i = 0; i < 500 && m_site->Running(); ++i) {
             std::ifstream in(portFile);
             if (in >> m_port)
                 break;
@@ -61,10 +48,8 @@ public:
     }
     ~ServiceSite()
     {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
+        m_site->Signal(SIGTERM);
+        m_site->Wait(5000);
     }
     ServiceSite(const ServiceSite &) = delete;
     ServiceSite &operator=(const ServiceSite &) = delete;
@@ -164,7 +149,7 @@ private:
     }
 
     std::filesystem::path m_dir;
-    pid_t m_pid = -1;
+    std::unique_ptr<ChildProgram> m_site;
     int m_port = 0;
     std::map<std::string, std::string> m_answers;
 };
