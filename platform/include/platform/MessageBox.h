@@ -12,13 +12,14 @@ enum MessageBoxStyle : unsigned {
     MB_OK = 0x0,
     MB_OKCANCEL = 0x1,
     MB_YESNO = 0x4,
+    MB_RETRYCANCEL = 0x5,
     MB_ICONERROR = 0x10,
     MB_ICONQUESTION = 0x20,
     MB_ICONEXCLAMATION = 0x30,
     MB_ICONINFORMATION = 0x40,
 };
 
-enum MessageBoxResult : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+enum MessageBoxResult : int { IDOK = 1, IDCANCEL = 2, IDRETRY = 4, IDYES = 6, IDNO = 7 };
 
 struct MessageBoxRequest {
     std::string text;
@@ -34,11 +35,16 @@ int ShowMessageBox(const std::string &text, const std::string &caption, unsigned
 // Installs `handler` (an empty one restores the default) and returns the old one.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
-// The answer a box gives when nobody can click it: OK, or Yes for Yes/No.
+// The answer a box gives when nobody can click it: the next answer of
+// $VELMOR_MESSAGEBOX_ANSWERS (a comma list of IDOK 1, IDCANCEL 2, IDRETRY 4,
+// IDYES 6, IDNO 7, taken in order, one per box this process shows), and once
+// that list is used up (or absent) the default button: OK, Yes for Yes/No,
+// Retry for Retry/Cancel.
 int DefaultAnswer(unsigned style);
 
-// The default handler before a window system is up: writes caption and text
-// to standard error as UTF-8 and returns the default answer at once.
+// The default handler before a window system is up, and the one on Qt's
+// offscreen platform: writes caption and text to standard error as UTF-8 and
+// returns DefaultAnswer() at once.
 int StderrMessageBox(const MessageBoxRequest &request);
 
 } // namespace platform

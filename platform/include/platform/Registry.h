@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -36,6 +37,19 @@ const char *RegRootName(RegRoot root);
 
 // The folder that holds the store's files.
 std::string RegistryDirectory();
+
+// A root named the way scripts, reg.exe and the stored references name it:
+// "HKCR", "HKCU", "HKLM", "HKU" or "HKUS", "HKCC", "HKPD", or the long
+// names ("HKEY_LOCAL_MACHINE"), without regard to letter case.
+std::optional<RegRoot> ParseRegRoot(std::string_view text);
+
+// One value as an enumeration returns it.
+struct RegistryValue {
+    std::string name; // empty: the key's default value
+    bool isDword = false;
+    DWORD dword = 0;
+    std::string text; // for strings
+};
 
 // An open key (RegCreateKeyEx with all access). Cheap to copy: it only holds
 // the root and the path; every operation goes to the files.
@@ -59,6 +73,18 @@ public:
 
     HRESULT WriteDword(std::string_view name, DWORD value) const;
     HRESULT WriteString(std::string_view name, std::string_view value) const;
+
+    // RegDeleteValue: S_OK, or HRESULT_FROM_ERRNO(ENOENT) when it is missing.
+    HRESULT DeleteValue(std::string_view name) const;
+
+    // The names of the direct subkeys and the values, in the order they were
+    // created.
+    std::vector<std::string> EnumKeys() const;
+    std::vector<RegistryValue> EnumValues() const;
+
+    // Deletes `subKey` under `root` with every key below it (SHDeleteKey).
+    // S_OK, or HRESULT_FROM_ERRNO(ENOENT) when it is missing.
+    static HRESULT DeleteKey(RegRoot root, std::string_view subKey);
 
 private:
     RegRoot m_root = RegRoot::HKCU;
