@@ -1,0 +1,308 @@
+#include "CSetupFile.h"
+
+#include "CRunOnce.h"
+#include "EngineLog.h"
+#include "InfLine.h"
+#include "ScriptPath.h"
+
+#include "platform/MessageBox.h"
+#include "platform/Profile.h"
+#include "platform/Restart.h"
+#include "platform/ShellFolders.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace installengine {
+namespace {
+
+using platform::GetPrivateProfileSection;
+using platform::GetPrivateProfileString;
+using platform::WritePrivateProfileSection;
+using platform::WritePrivateProfileString;
+
+// Sections and lists are read whole: a section cut at a buffer size and
+// written back would lose its last lines.
+constexpr std::size_t kWhole = std::size_t{1} << 24;
+
+const char *kAdvancedInf = "2.5,\"You need a newer version of AdvPack.DLL!\"";
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
+        const char y = (b[i] >= 'a' && b[i] <= 'z') ? static_cast<char>(b[i] - 32) : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool Write(std::string_view section, const std::string &key, const std::string &value, const std::string &file)
+{
+    if (WritePrivateProfileString(section, key.c_str(), value.c_str(), file))
+        return true;
+    VLOG("SetupFile", "Could not write [%.*s] %s in %s.\n", static_cast<int>(section.size()), section.data(),
+         key.c_str(), file.c_str());
+    return false;
+}
+
+std::string DestSection(int n)
+{
+    return "Dest" + std::to_string(n);
+}
+
+std::string DestGroup(int n)
+{
+    return "DestGrp" + std::to_string(n);
+}
+
+// The text "4900%d" names the folder's destination number in both files.
+std::string DestId(int n)
+{
+    return "4900" + std::to_string(n);
+}
+
+// The folder a "Dest<n>" section names: the last field of its line (quotes
+// and one trailing separator removed). Empty when the section is empty.
+std::optional<std::string> DestFolder(int n, const std::string &file)
+{
+    const std::vector<std::string> lines = GetPrivateProfileSection(DestSection(n), kWhole, file);
+    if (lines.empty())
+        return std::nullopt;
+    return RemoveTrailingSeparator(SplitInfFields(lines.front()).back());
+}
+
+} // namespace
+
+CSetupFile::CSetupFile(CSetupFileOptions options) : m_options(std::move(options))
+{
+    m_installFile = JoinPath(m_options.tempDir, m_options.engName + "Install.INF");
+    m_uninstallFile = JoinPath(m_options.installDir, m_options.engName + "UnInstall.INF");
+}
+
+const std::string &CSetupFile::FilePath(SetupTarget target) const
+{
+    return target == SetupTarget::InstallFile ? m_installFile : m_uninstallFile;
+}
+
+HRESULT CSetupFile::CreateInstallFile()
+{
+    std::error_code ec;
+    std::filesystem::remove(m_installFile, ec);
+    std::filesystem::create_directories(std::filesystem::path(m_installFile).parent_path(), ec);
+    const std::string &f = m_installFile;
+    const bool ok = Write("Version", "Signature", "$CHICAGO$", f) && Write("Version", "AdvancedINF", kAdvancedInf, f) &&
+                    Write("SourceDisksNames", "1", QuoteInfField(m_options.diskName) + ",,0", f) &&
+                    Write("DefaultInstall", "RegisterOCXs", "RegisterOCXSection", f) &&
+                    Write("DefaultInstall", "CleanUp", "1", f);
+    return ok ? S_OK : E_FAIL;
+}
+
+HRESULT CSetupFile::CreateUninstallFile()
+{
+    std::error_code ec;
+    if (std::filesystem::exists(m_uninstallFile, ec))
+        return S_FALSE;
+    // The install folder may not exist yet on a first installation; the
+    // levels made here are removed again on uninstall, like every folder the
+    // installation creates.
+    std::vector<std::string> created;
+    for (std::filesystem::path p = std::filesystem::path(m_uninstallFile).parent_path();
+         !p.empty() && !std::filesystem::exists(p, ec) && p != p.parent_path(); p = p.parent_path())
+        created.insert(created.begin(), p.string());
+    std::filesystem::create_directories(std::filesystem::path(m_uninstallFile).parent_path(), ec);
+
+    const std::string &f = m_uninstallFile;
+    const std::string &kor = m_options.korName;
+    const std::string &eng = m_options.engName;
+    const bool ok =
+        Write("Version", "Signature", "$CHICAGO$", f) && Write("Version", "AdvancedINF", kAdvancedInf, f) &&
+        Write("Strings", "Product", eng, f) && Write("Strings", "KorName", kor, f) &&
+        Write("Strings", "EngName", eng, f) &&
+        // The prompts hold the INF string reference %KorName%, resolved
+        // through "Strings" when the file runs.
+        Write("BeginPromptSection", "prompt", "%KorName%(을)를 제거하시겠습니까?", f) &&
+        Write("BeginPromptSection", "buttontype", "YESNO", f) && Write("BeginPromptSection", "Title", "%KorName%", f) &&
+        Write("EndPromptSection", "prompt", "%KorName%(이)가 제거되었습니다.", f) &&
+        Write("EndPromptSection", "buttontype", "YES", f) && Write("EndPromptSection", "Title", "%KorName%", f) &&
+        Write("SourceDisksNames", "1", QuoteInfField(eng + " UnInstall") + ",,0", f) &&
+        Write("DefaultInstall", "BeginPrompt", "BeginPromptSection", f) &&
+        Write("DefaultInstall", "EndPrompt", "EndPromptSection", f) &&
+        Write("DefaultInstall", "DelDirs", "DelDirsSection", f) &&
+        Write("DefaultInstall", "DelReg", "DelRegSection", f) &&
+        Write("DefaultInstall", "UpdateInis", "UpdateInisSection", f) &&
+        Write("DefaultInstall", "UnregisterOCXs", "UnRegisterOCXsSection", f) &&
+        Write("DefaultInstall", "CleanUp", "1", f) &&
+        AddSectionLine("DelRegSection",
+                       RegistryLine("HKLM", "software\\microsoft\\windows\\currentversion\\uninstall", kor), f);
+    if (!ok)
+        return E_FAIL;
+    for (const std::string &folder : created)
+        RegisterDestination(folder, false);
+    return S_OK;
+}
+
+bool CSetupFile::AddSectionLine(std::string_view section, std::string_view line, const std::string &file)
+{
+    std::vector<std::string> lines = GetPrivateProfileSection(section, kWhole, file);
+    for (const std::string &have : lines)
+        if (SameText(have, line))
+            return true;
+    lines.emplace_back(line);
+    if (WritePrivateProfileSection(section, lines, file))
+        return true;
+    VLOG("SetupFile", "Could not add \"%.*s\" to [%.*s] of %s.\n", static_cast<int>(line.size()), line.data(),
+         static_cast<int>(section.size()), section.data(), file.c_str());
+    return false;
+}
+
+void CSetupFile::RegisterDestination(std::string_view directory, bool keep)
+{
+    DestinationNumber(SetupTarget::InstallFile, directory, keep);
+    DestinationNumber(SetupTarget::UninstallFile, directory, keep);
+}
+
+int CSetupFile::DestinationNumber(SetupTarget target, std::string_view directory, bool keep)
+{
+    const std::string &file = FilePath(target);
+    const std::string folder = NativePath(directory);
+    const std::string wanted = RemoveTrailingSeparator(folder);
+    Write("DefaultInstall", "CustomDestination", "CustomDestinationSection", file);
+
+    const int count = static_cast<int>(GetPrivateProfileSection("CustomDestinationSection", kWhole, file).size());
+    for (int i = 0; i <= count; ++i) {
+        const std::optional<std::string> known = DestFolder(i, file);
+        if (!known)
+            break;
+        if (SameText(*known, wanted))
+            return i;
+    }
+    // A new folder takes the next number. A hand-edited file may already use
+    // that number for another folder: its "Dest" section is never
+    // overwritten, the next free number is taken.
+    int n = count;
+    for (std::optional<std::string> known; (known = DestFolder(n, file)); ++n)
+        if (SameText(*known, wanted))
+            return n;
+    WritePrivateProfileSection(DestSection(n), {",,,," + QuoteInfField(folder)}, file);
+    Write("CustomDestinationSection", DestId(n), DestSection(n) + ",5", file);
+    Write("DestinationDirs", DestGroup(n), DestId(n), file);
+    if (target == SetupTarget::UninstallFile && !keep)
+        AddSectionLine("DelDirsSection", "%" + DestId(n) + "%", file);
+    return n;
+}
+
+void CSetupFile::AppendToList(const std::string &file, const char *key, const std::string &item)
+{
+    const std::string list = GetPrivateProfileString("DefaultInstall", key, "", kWhole, file);
+    for (const std::string &have : SplitInfFields(list))
+        if (SameText(have, item))
+            return;
+    Write("DefaultInstall", key, list.empty() ? item : list + "," + item, file);
+}
+
+void CSetupFile::RecordFile(std::string_view directory, std::string_view fileName, bool registerFlag,
+                            RecordMode mode, SetupTarget target)
+{
+    const std::string &file = FilePath(target);
+    const std::string path = JoinPath(directory, fileName);
+    const bool recorded = !InventoryEntry(target, path).empty();
+    const std::string name = InfField(NativePath(fileName));
+    switch (mode) {
+    case RECORD_INSTALLED: {
+        if (recorded)
+            return;
+        const int n = DestinationNumber(target, directory);
+        AppendToList(file, "Delfiles", DestGroup(n));
+        if (registerFlag)
+            AddSectionLine("UnregisterOCXsSection", "%" + DestId(n) + "%\\" + name, file);
+        Write("UnInstallFile", path, "install", file);
+        AddSectionLine(DestGroup(n), name + ",,,1", file);
+        return;
+    }
+    case RECORD_EXISTING:
+        if (!recorded)
+            Write("UnInstallFile", path, "exist", file);
+        return;
+    case RECORD_COPY_AT_RESTART: {
+        if (!recorded)
+            Write("UnInstallFile", path, "exist", file);
+        // The copy is listed even for a file recorded before: an update of a
+        // file in use must still reach it at the next start.
+        const int n = DestinationNumber(SetupTarget::InstallFile, directory);
+        AppendToList(m_installFile, "Copyfiles", DestGroup(n));
+        AddSectionLine(DestGroup(n), name + ",,,1", m_installFile);
+        return;
+    }
+    }
+}
+
+bool CSetupFile::HasInventoryEntry(std::string_view path) const
+{
+    return !InventoryEntry(SetupTarget::UninstallFile, path).empty();
+}
+
+std::string CSetupFile::InventoryEntry(SetupTarget target, std::string_view path) const
+{
+    return GetPrivateProfileString("UnInstallFile", NativePath(path), "", 1024, FilePath(target));
+}
+
+bool CSetupFile::AddUninstallLine(std::string_view section, std::string_view line)
+{
+    return AddSectionLine(section, line, m_uninstallFile);
+}
+
+std::string CSetupFile::RegistryLine(std::string_view rootName, std::string_view key, std::string_view valueName)
+{
+    return std::string(rootName) + "," + QuoteInfField(key) + "," + QuoteInfField(valueName);
+}
+
+std::string CSetupFile::WinIniLine(std::string_view section, std::string_view key)
+{
+    return PrivateIniLine(platform::GetWindowsDirectory() + "/win.ini", section, key);
+}
+
+std::string CSetupFile::SystemIniLine(std::string_view section, std::string_view key)
+{
+    return PrivateIniLine(platform::GetWindowsDirectory() + "/system.ini", section, key);
+}
+
+std::string CSetupFile::PrivateIniLine(std::string_view file, std::string_view section, std::string_view key)
+{
+    return InfField(NativePath(file)) + "," + InfField(section) + "," + InfField(std::string(key) + "=*") + ",";
+}
+
+HandOverResult CSetupFile::HandOver()
+{
+    const std::string copies = GetPrivateProfileString("DefaultInstall", "copyfiles", "", 260, m_installFile);
+    const std::string deletions = GetPrivateProfileString("DefaultInstall", "Delfiles", "", 260, m_installFile);
+    if (copies.empty() && deletions.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(m_installFile, ec);
+        return HandOverResult::Complete;
+    }
+    const std::string command = std::string(kCommandPrefix) + " " + m_installFile;
+    if (FAILED(CRunOnce::Write(m_options.runOnceName, command))) {
+        VLOG("SetupFile", "The install file %s could not be handed to the next start.\n", m_installFile.c_str());
+        return HandOverResult::Failed;
+    }
+    if (!Restart(m_options.caption))
+        platform::ShowMessageBox(kRestartRefused, m_options.caption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
+    return HandOverResult::RestartNeeded;
+}
+
+bool CSetupFile::Restart(const std::string &caption)
+{
+    if (platform::ShowMessageBox(kRestartQuestion, caption, platform::MB_YESNO | platform::MB_ICONQUESTION) !=
+        platform::IDYES)
+        return false;
+    if (platform::RestartSystem())
+        return true;
+    VLOG("SetupFile", "The system could not be restarted.\n");
+    return false;
+}
+
+} // namespace installengine
