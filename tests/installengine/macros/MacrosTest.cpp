@@ -34,7 +34,17 @@ protected:
         m_names = {"미르반", "Mirvane", "1.22", "/home/u/.local/share/applications/Quenta",
                    "/opt/Quenta/Velmor"};
     }
-    void Set(const char *name, const char *sub) { setenv(name, (m_dir.path() / sub).c_str(), 1); }
+    void TearDown() override
+    {
+        for (const auto &[name, value] : m_saved)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+    void Set(const char *name, const char *sub)
+    {
+        const char *old = std::getenv(name);
+        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        setenv(name, (m_dir.path() / sub).c_str(), 1);
+    }
     std::string Dir(const char *sub) const { return (m_dir.path() / sub).string(); }
     std::string Expand(std::string_view text) const { return ExpandedPathMacros(text, m_names); }
     static void WriteHklm(const char *key, const char *name, const char *value)
@@ -46,6 +56,7 @@ protected:
 
     TestDir m_dir{"macros"};
     CInstallNames m_names;
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
 } // namespace
