@@ -117,7 +117,9 @@ std::string CRunOnce::AutostartEntryText()
            "Type=Application\n"
            "Name=RunOnce\n"
            "Comment=Finishes an installation that needed a restart\n"
-           "Exec=" + exec + "\n"
+           "Exec=" +
+           exec +
+           "\n"
            "NoDisplay=true\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";

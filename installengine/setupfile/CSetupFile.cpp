@@ -40,7 +40,8 @@ bool SameText(std::string_view a, std::string_view b)
     return true;
 }
 
-bool Write(std::string_view section, const std::string &key, const std::string &value, const std::string &file)
+bool Write(std::string_view section, const std::string &key, const std::string &value,
+           const std::string &file)
 {
     if (WritePrivateProfileString(section, key.c_str(), value.c_str(), file))
         return true;
@@ -94,7 +95,8 @@ HRESULT CSetupFile::CreateInstallFile()
     std::filesystem::remove(m_installFile, ec);
     std::filesystem::create_directories(std::filesystem::path(m_installFile).parent_path(), ec);
     const std::string &f = m_installFile;
-    const bool ok = Write("Version", "Signature", "$CHICAGO$", f) && Write("Version", "AdvancedINF", kAdvancedInf, f) &&
+    const bool ok = Write("Version", "Signature", "$CHICAGO$", f) &&
+                    Write("Version", "AdvancedINF", kAdvancedInf, f) &&
                     Write("SourceDisksNames", "1", QuoteInfField(m_options.diskName) + ",,0", f) &&
                     Write("DefaultInstall", "RegisterOCXs", "RegisterOCXSection", f) &&
                     Write("DefaultInstall", "CleanUp", "1", f);
@@ -125,9 +127,11 @@ HRESULT CSetupFile::CreateUninstallFile()
         // The prompts hold the INF string reference %KorName%, resolved
         // through "Strings" when the file runs.
         Write("BeginPromptSection", "prompt", "%KorName%(을)를 제거하시겠습니까?", f) &&
-        Write("BeginPromptSection", "buttontype", "YESNO", f) && Write("BeginPromptSection", "Title", "%KorName%", f) &&
+        Write("BeginPromptSection", "buttontype", "YESNO", f) &&
+        Write("BeginPromptSection", "Title", "%KorName%", f) &&
         Write("EndPromptSection", "prompt", "%KorName%(이)가 제거되었습니다.", f) &&
-        Write("EndPromptSection", "buttontype", "YES", f) && Write("EndPromptSection", "Title", "%KorName%", f) &&
+        Write("EndPromptSection", "buttontype", "YES", f) &&
+        Write("EndPromptSection", "Title", "%KorName%", f) &&
         Write("SourceDisksNames", "1", QuoteInfField(eng + " UnInstall") + ",,0", f) &&
         Write("DefaultInstall", "BeginPrompt", "BeginPromptSection", f) &&
         Write("DefaultInstall", "EndPrompt", "EndPromptSection", f) &&
@@ -137,7 +141,8 @@ HRESULT CSetupFile::CreateUninstallFile()
         Write("DefaultInstall", "UnregisterOCXs", "UnRegisterOCXsSection", f) &&
         Write("DefaultInstall", "CleanUp", "1", f) &&
         AddSectionLine("DelRegSection",
-                       RegistryLine("HKLM", "software\\microsoft\\windows\\currentversion\\uninstall", kor), f);
+                       RegistryLine("HKLM", "software\\microsoft\\windows\\currentversion\\uninstall", kor),
+                       f);
     if (!ok)
         return E_FAIL;
     for (const std::string &folder : created)
@@ -172,7 +177,8 @@ int CSetupFile::DestinationNumber(SetupTarget target, std::string_view directory
     const std::string wanted = RemoveTrailingSeparator(folder);
     Write("DefaultInstall", "CustomDestination", "CustomDestinationSection", file);
 
-    const int count = static_cast<int>(GetPrivateProfileSection("CustomDestinationSection", kWhole, file).size());
+    const int count =
+        static_cast<int>(GetPrivateProfileSection("CustomDestinationSection", kWhole, file).size());
     for (int i = 0; i <= count; ++i) {
         const std::optional<std::string> known = DestFolder(i, file);
         if (!known)
@@ -255,7 +261,8 @@ bool CSetupFile::AddUninstallLine(std::string_view section, std::string_view lin
     return AddSectionLine(section, line, m_uninstallFile);
 }
 
-std::string CSetupFile::RegistryLine(std::string_view rootName, std::string_view key, std::string_view valueName)
+std::string CSetupFile::RegistryLine(std::string_view rootName, std::string_view key,
+                                     std::string_view valueName)
 {
     return std::string(rootName) + "," + QuoteInfField(key) + "," + QuoteInfField(valueName);
 }
@@ -272,13 +279,15 @@ std::string CSetupFile::SystemIniLine(std::string_view section, std::string_view
 
 std::string CSetupFile::PrivateIniLine(std::string_view file, std::string_view section, std::string_view key)
 {
-    return InfField(NativePath(file)) + "," + InfField(section) + "," + InfField(std::string(key) + "=*") + ",";
+    return InfField(NativePath(file)) + "," + InfField(section) + "," + InfField(std::string(key) + "=*") +
+           ",";
 }
 
 HandOverResult CSetupFile::HandOver()
 {
     const std::string copies = GetPrivateProfileString("DefaultInstall", "copyfiles", "", 260, m_installFile);
-    const std::string deletions = GetPrivateProfileString("DefaultInstall", "Delfiles", "", 260, m_installFile);
+    const std::string deletions =
+        GetPrivateProfileString("DefaultInstall", "Delfiles", "", 260, m_installFile);
     if (copies.empty() && deletions.empty()) {
         std::error_code ec;
         std::filesystem::remove(m_installFile, ec);
@@ -286,11 +295,13 @@ HandOverResult CSetupFile::HandOver()
     }
     const std::string command = std::string(kCommandPrefix) + " " + m_installFile;
     if (FAILED(CRunOnce::Write(m_options.runOnceName, command))) {
-        VLOG("SetupFile", "The install file %s could not be handed to the next start.\n", m_installFile.c_str());
+        VLOG("SetupFile", "The install file %s could not be handed to the next start.\n",
+             m_installFile.c_str());
         return HandOverResult::Failed;
     }
     if (!Restart(m_options.caption))
-        platform::ShowMessageBox(kRestartRefused, m_options.caption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        platform::ShowMessageBox(kRestartRefused, m_options.caption,
+                                 platform::MB_OK | platform::MB_ICONEXCLAMATION);
     return HandOverResult::RestartNeeded;
 }
 

@@ -63,11 +63,11 @@ enum class HandOverResult {
 
 class CSetupFile {
 public:
-    static constexpr const char *kRestartQuestion =
-        "설치를 완료하려면 시스템을 재시작해야 합니다.\n\n지금 윈도우를 종료하고 시스템을 재시작하시겠습니까?";
-    static constexpr const char *kRestartRefused =
-        "시스템을 재시작하지않을 경우 프로그램이 비정상적으로 동작할 수 있습니다.\n\n프로그램을 실행하기 전에 "
-        "수동으로 재시작해 주십시오.";
+    static constexpr const char *kRestartQuestion = "설치를 완료하려면 시스템을 재시작해야 합니다.\n\n지금 "
+                                                    "윈도우를 종료하고 시스템을 재시작하시겠습니까?";
+    static constexpr const char *kRestartRefused = "시스템을 재시작하지않을 경우 프로그램이 비정상적으로 "
+                                                   "동작할 수 있습니다.\n\n프로그램을 실행하기 전에 "
+                                                   "수동으로 재시작해 주십시오.";
     static constexpr const char *kCommandPrefix = "rundll32.exe advpack.dll,LaunchINFSection";
 
     explicit CSetupFile(CSetupFileOptions options);
@@ -125,7 +125,8 @@ public:
 
     // The uninstall lines of the install actions:
     // "HKLM,"key","name"" into "DelRegSection";
-    static std::string RegistryLine(std::string_view rootName, std::string_view key, std::string_view valueName);
+    static std::string RegistryLine(std::string_view rootName, std::string_view key,
+                                    std::string_view valueName);
     // "<Windows folder>/win.ini,section,key=*," into "UpdateInisSection";
     static std::string WinIniLine(std::string_view section, std::string_view key);
     // the same for system.ini ("drivers32" entries of codecs);
