@@ -77,8 +77,10 @@ public:
         m_plan.hasBeginPrompt = ReadPrompt("BeginPrompt", m_plan.beginPrompt);
         m_plan.hasEndPrompt = ReadPrompt("EndPrompt", m_plan.endPrompt);
         ReadComponents("UnregisterOCXs", CInfOperation::UnregisterComponent);
-        ReadFiles("CopyFiles", CInfOperation::CopyFile);
+        // Deletions go first, as Windows' file queue does them: a folder's
+        // copies and deletions at the next start share one file group.
         ReadFiles("DelFiles", CInfOperation::DeleteFile);
+        ReadFiles("CopyFiles", CInfOperation::CopyFile);
         ReadFolders();
         ReadRegistry();
         ReadInis();
@@ -451,7 +453,7 @@ bool CallComponent(const std::string &path, const char *entry)
     return true;
 }
 
-bool RunOperation(const CInfOperation &op)
+bool RunOperation(const CInfOperation &op, std::vector<std::string> &deleted)
 {
     std::error_code ec;
     switch (op.kind) {
@@ -460,6 +462,9 @@ bool RunOperation(const CInfOperation &op)
     case CInfOperation::RegisterComponent:
         return CallComponent(op.path, "DllRegisterServer");
     case CInfOperation::CopyFile:
+        // A file of the group that was only to be deleted has no source.
+        if (!fs::exists(op.source, ec) && std::find(deleted.begin(), deleted.end(), op.path) != deleted.end())
+            return true;
         if (CopyIntoPlace(op.source, op.path))
             return true;
         VLOG("Inf", "Could not copy %s to %s.\n", op.source.c_str(), op.path.c_str());
@@ -467,6 +472,7 @@ bool RunOperation(const CInfOperation &op)
     case CInfOperation::DeleteFile:
         if (fs::is_directory(fs::symlink_status(op.path, ec)))
             return false;
+        deleted.push_back(op.path);
         if (::unlink(op.path.c_str()) == 0 || errno == ENOENT)
             return true;
         VLOG("Inf", "Could not delete %s (%s).\n", op.path.c_str(), std::strerror(errno));
@@ -529,8 +535,9 @@ HRESULT CInfRunner::Execute(const CInfPlan &plan)
     }
     bool complete = plan.refused.empty();
     std::vector<std::string> folders;
+    std::vector<std::string> deleted;
     for (const CInfOperation &op : plan.operations) {
-        complete = RunOperation(op) && complete;
+        complete = RunOperation(op, deleted) && complete;
         if (op.kind == CInfOperation::DeleteFolder)
             folders.push_back(op.path);
     }

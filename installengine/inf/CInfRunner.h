@@ -6,8 +6,11 @@
 //   CustomDestination  numbers ("49000") mapped to folders by "Dest" sections
 //   DestinationDirs  file groups mapped to those numbers (or 10, 11)
 //   UnregisterOCXs   DllUnregisterServer of each listed component
-//   CopyFiles        the groups' files, from the INF's own folder (the source disk)
 //   DelFiles         the groups' files
+//   CopyFiles        the groups' files, from the INF's own folder (the source
+//                    disk); a file of a group that has no source there was
+//                    only to be deleted (copies and deletions of one folder
+//                    share the folder's group)
 //   DelDirs          the listed folders, each only when empty
 //   DelReg           registry values (or keys)
 //   UpdateInis       "file,section,old entry,new entry": "key=*" deletes the key
