@@ -1,14 +1,7 @@
 #pragma once
-// The install engine's diagnostics. Until the program log moves into a
-// library of its own, the engine writes its entries to standard error in the
-// log's own form, "(module, N Line) message", so a program without a log file
-// still shows them.
-#include <cstdio>
+// The install engine's diagnostics go through the platform's log entry point,
+// which the program's log installs itself behind: they land in the program's
+// log when it has one, on standard error otherwise.
+#include "platform/PlatformLog.h"
 
-namespace installengine {
-
-void WriteLog(const char *module, int line, const char *format, ...) __attribute__((format(printf, 3, 4)));
-
-} // namespace installengine
-
-#define VLOG(module, ...) ::installengine::WriteLog(module, __LINE__, __VA_ARGS__)
+#define VLOG(module, ...) ::platform::WriteLog(module, __LINE__, __VA_ARGS__)
