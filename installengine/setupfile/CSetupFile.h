@@ -137,8 +137,10 @@ public:
     // The end of an installation. When the install file lists nothing to
     // copy or delete it is deleted: Complete. Otherwise the RunOnce value
     // "rundll32.exe advpack.dll,LaunchINFSection <install file>" is written
-    // and the restart offered: RestartNeeded. Failed when the value cannot be
-    // written (the work left for the next start would be lost).
+    // and the restart offered: RestartNeeded. When the user declines, or the
+    // system cannot be asked to restart, the refusal message tells the user
+    // to restart by hand. Failed when the value cannot be written (the work
+    // left for the next start would be lost).
     HandOverResult HandOver();
 
     // Asks the restart question (Yes/No) with `caption`; on Yes asks the
