@@ -1,7 +1,7 @@
 #include "CInfRunner.h"
 
 #include "CInfFile.h"
-#include "EngineLog.h"
+#include "CLogFile.h"
 #include "InfLine.h"
 #include "ScriptPath.h"
 

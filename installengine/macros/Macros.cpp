@@ -1,7 +1,7 @@
 #include "Macros.h"
 
 #include "CFolderResolver.h"
-#include "EngineLog.h"
+#include "CLogFile.h"
 #include "ScriptPath.h"
 
 #include "platform/ShellFolders.h"

@@ -11,6 +11,7 @@
 // begin prompt or a line failed or was refused (see standard error), 2 when
 // the command or the INF file is wrong.
 #include "CInfRunner.h"
+#include "CLogFile.h"
 
 #include "platform/MessageBox.h"
 
@@ -19,6 +20,7 @@
 
 int main(int argc, char **argv)
 {
+    SetLogToStandardError(true);
     std::string text;
     for (int i = 1; i < argc; ++i) {
         if (i > 1)

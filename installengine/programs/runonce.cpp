@@ -3,10 +3,12 @@
 // "SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce", then runs its command
 // and waits for it; removes the autostart entry once no value is left.
 // Exit status 0.
+#include "CLogFile.h"
 #include "CRunOnce.h"
 
 int main()
 {
+    SetLogToStandardError(true);
     installengine::CRunOnce::RunPending();
     return 0;
 }

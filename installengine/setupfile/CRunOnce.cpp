@@ -1,6 +1,6 @@
 #include "CRunOnce.h"
 
-#include "EngineLog.h"
+#include "CLogFile.h"
 
 #include "platform/Process.h"
 #include "platform/Registry.h"

@@ -1,7 +1,7 @@
 #include "CSetupFile.h"
 
+#include "CLogFile.h"
 #include "CRunOnce.h"
-#include "EngineLog.h"
 #include "InfLine.h"
 #include "ScriptPath.h"
 

@@ -1,4 +1,5 @@
 #include "CInfRunner.h"
+#include "CLogFile.h"
 
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
@@ -224,6 +225,7 @@ TEST_F(InfRunnerTest, LinesThatLeaveTheirFoldersAreRefusedAndTheRestRuns)
                                          "HKLM,\"\\\\\"\n"
                                          "HKXX,\"Software\",\"x\"\n") +
                                  kDestinations + "DestGrpUp=49000,..\\..\nCopy=49000\n");
+    SetLogToStandardError(true);
     testing::internal::CaptureStderr();
     const CInfPlan plan = CInfRunner::Plan(inf);
     EXPECT_EQ(CInfRunner::Execute(plan), S_FALSE);

@@ -1,5 +1,6 @@
 #include "Macros.h"
 #include "CFolderResolver.h"
+#include "CLogFile.h"
 #include "ScriptPath.h"
 
 #include "platform/Registry.h"
@@ -176,6 +177,7 @@ TEST(MacrosRootKeyTest, RootKeysMapWithTheirNamesAndOthersAreRefusedAloud)
         EXPECT_EQ(key->root, row.root);
         EXPECT_STREQ(key->name, row.name);
     }
+    SetLogToStandardError(true);
     for (const char *bad : {"HKLM", "%HKCC%", "%HKEY_LOCAL_MACHINE%", ""}) {
         testing::internal::CaptureStderr();
         EXPECT_FALSE(MapRootKey(bad)) << bad;
