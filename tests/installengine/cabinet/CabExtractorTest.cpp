@@ -496,24 +496,4 @@ TEST(CabinetFileExtractor, TakesOneNamedFileWhateverItsCaseOrFolder)
     EXPECT_FALSE(fs::exists(sandbox.path() / "tmp3"));
 }
 
-TEST(CabinetDestination, StartsAtTheTemporaryFolderAndKeepsATrailingSeparator)
-{
-    TestDir sandbox("cabdest");
-    const char *old = std::getenv("TMPDIR");
-    const std::string saved = old ? old : "";
-    setenv("TMPDIR", sandbox.path().c_str(), 1);
-    CCabExtractor extractor;
-    if (old)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
-    EXPECT_EQ(extractor.GetDestination(), sandbox.path().string() + "/");
-    EXPECT_TRUE(extractor.HasDecoder());
-
-    extractor.SetDestination("/some/folder");
-    EXPECT_EQ(extractor.GetDestination(), "/some/folder/");
-    extractor.SetDestination("/some/folder/");
-    EXPECT_EQ(extractor.GetDestination(), "/some/folder/");
-}
-
 } // namespace

@@ -83,13 +83,16 @@ inline std::set<std::string> Entries(const fs::path &root)
     return entries;
 }
 
-// Temporary files the extractor writes before renaming them into place.
+// Temporary files the extractor writes before renaming them into place
+// (".cab-PID-N.tmp").
 inline std::vector<std::string> Leftovers(const fs::path &root)
 {
     std::vector<std::string> found;
-    for (const std::string &entry : Entries(root))
-        if (fs::path(entry).filename().string().rfind(".cab-", 0) == 0)
+    for (const std::string &entry : Entries(root)) {
+        const std::string name = fs::path(entry).filename().string();
+        if (name.rfind(".cab-", 0) == 0 && name.size() > 9 && name.compare(name.size() - 4, 4, ".tmp") == 0)
             found.push_back(entry);
+    }
     return found;
 }
 
