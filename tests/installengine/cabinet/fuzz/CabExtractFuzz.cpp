@@ -23,16 +23,26 @@ void CabLog(int, const char *, ...) {}
 
 namespace {
 
-fs::path Root()
-{
-    static const fs::path root = [] {
+// A private folder for one input, removed afterwards.
+class InputFolder {
+public:
+    InputFolder()
+    {
         std::string pattern = (fs::temp_directory_path() / "cabfuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             std::abort();
-        return fs::path(pattern);
-    }();
-    return root;
-}
+        m_path = pattern;
+    }
+    ~InputFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path &path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
 
 // Remembers every file reported as in place.
 class ReportingExtractor : public CCabExtractor {
@@ -51,7 +61,8 @@ protected:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const fs::path root = Root();
+    const InputFolder folder;
+    const fs::path &root = folder.path();
     const fs::path cab = root / "in.cab";
     const fs::path out = root / "out";
     {
@@ -78,6 +89,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort();
         }
     }
-    fs::remove_all(out, ec);
     return 0;
 }
