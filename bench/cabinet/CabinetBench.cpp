@@ -17,9 +17,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -115,8 +115,8 @@ int main(int argc, char **argv)
     const int megabytes = argc > 1 ? std::atoi(argv[1]) : 200;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     std::error_code ec;
-    const fs::path work =
-        (argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path(ec)) / ("cabinet-bench-" + std::to_string(getpid()));
+    const fs::path work = (argc > 3 ? fs::path(argv[3]) : fs::temp_directory_path(ec)) /
+                          ("cabinet-bench-" + std::to_string(getpid()));
     fs::create_directories(work);
     LoadAverage("at start");
 
@@ -151,7 +151,8 @@ int main(int argc, char **argv)
                     CCabExtractor extractor;
                     extractor.SetDestination(out.string());
                     if (!extractor.Extract(cab.string(), 1)) {
-                        std::fprintf(stderr, "our extraction failed: error %d\n", extractor.GetError().erfOper);
+                        std::fprintf(stderr, "our extraction failed: error %d\n",
+                                     extractor.GetError().erfOper);
                         status = 1;
                     }
                     ours.push_back(Seconds(start));
@@ -167,7 +168,8 @@ int main(int argc, char **argv)
         std::printf("%-6s ours      :", kind);
         for (double s : ours)
             std::printf(" %.3f", s);
-        std::printf("  best %.3f s, median %.3f s\n", *std::min_element(ours.begin(), ours.end()), Median(ours));
+        std::printf("  best %.3f s, median %.3f s\n", *std::min_element(ours.begin(), ours.end()),
+                    Median(ours));
         std::printf("%-6s cabextract:", kind);
         for (double s : theirs)
             std::printf(" %.3f", s);
@@ -175,7 +177,8 @@ int main(int argc, char **argv)
                     Median(theirs));
         std::printf("%-6s ratio ours/cabextract: median %.3f, best %.3f (target <= 1.1)\n", kind,
                     Median(ours) / Median(theirs),
-                    *std::min_element(ours.begin(), ours.end()) / *std::min_element(theirs.begin(), theirs.end()));
+                    *std::min_element(ours.begin(), ours.end()) /
+                        *std::min_element(theirs.begin(), theirs.end()));
         std::fflush(stdout);
     }
     LoadAverage("at end");

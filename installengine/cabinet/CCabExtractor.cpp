@@ -421,7 +421,8 @@ public:
     MscabCabinetPtr Open(const std::string &path)
     {
         m_paths.push_back(path);
-        return MscabCabinetPtr(m_decoder->open(m_decoder, m_paths.back().c_str()), MscabCabinetCloser{m_decoder});
+        return MscabCabinetPtr(m_decoder->open(m_decoder, m_paths.back().c_str()),
+                               MscabCabinetCloser{m_decoder});
     }
     // The set takes the first cabinet; the ones joined to it go with it.
     void SetFirst(MscabCabinetPtr first) { m_first = first.release(); }
@@ -491,8 +492,10 @@ BOOL CCabExtractor::Extract(const std::string &cabinetPath, int /*flag*/)
     m_strNextDisk.clear();
     m_bLastCabinet = false;
     m_strWritingPath.clear();
-    if (!HasDecoder())
-        return Fail(FDIERROR_ALLOC_FAIL, 0) ? 1 : 0;
+    if (!HasDecoder()) {
+        Fail(FDIERROR_ALLOC_FAIL, 0);
+        return 0;
+    }
 
     CurrentExtractor current(this);
     bool ok = false;
@@ -721,8 +724,8 @@ bool CCabExtractor::ExtractOne(mscabd_file *file, const std::string &name, const
     std::string temp;
     int result = MSPACK_ERR_OPEN;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        temp = (slash == std::string::npos ? std::string() : folder) + ".cab-" + std::to_string(::getpid()) + "-" +
-               std::to_string(++s_serial) + ".tmp";
+        temp = (slash == std::string::npos ? std::string() : folder) + ".cab-" + std::to_string(::getpid()) +
+               "-" + std::to_string(++s_serial) + ".tmp";
         m_pOutputName = temp.c_str();
         m_bOutputTried = false;
         m_bOutputOpened = false;
@@ -742,10 +745,10 @@ bool CCabExtractor::ExtractOne(mscabd_file *file, const std::string &name, const
         return Fail(oper, type);
     }
 
-    const std::uint16_t dosDate = static_cast<std::uint16_t>(((file->date_y - 1980) & 0x7F) << 9 |
-                                                             (file->date_m & 0x0F) << 5 | (file->date_d & 0x1F));
-    const std::uint16_t dosTime =
-        static_cast<std::uint16_t>((file->time_h & 0x1F) << 11 | (file->time_m & 0x3F) << 5 | (file->time_s / 2));
+    const std::uint16_t dosDate = static_cast<std::uint16_t>(
+        ((file->date_y - 1980) & 0x7F) << 9 | (file->date_m & 0x0F) << 5 | (file->date_d & 0x1F));
+    const std::uint16_t dosTime = static_cast<std::uint16_t>((file->time_h & 0x1F) << 11 |
+                                                             (file->time_m & 0x3F) << 5 | (file->time_s / 2));
     const std::uint16_t attributes = static_cast<std::uint16_t>(file->attribs);
     if (!OnCloseFileInfo(name, dosDate, dosTime, attributes))
         return Fail(FDIERROR_USER_ABORT, 0);
@@ -801,7 +804,8 @@ bool CCabExtractor::RelativeName(const std::string &stored, std::string &relativ
     if (stored.empty() || stored[0] == '/' || stored[0] == '\\')
         return false;
     const unsigned char drive = static_cast<unsigned char>(stored[0]);
-    if (stored.size() >= 2 && stored[1] == ':' && ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')))
+    if (stored.size() >= 2 && stored[1] == ':' &&
+        ((drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z')))
         return false;
     std::size_t start = 0;
     while (start <= stored.size()) {
@@ -918,7 +922,8 @@ unsigned CCabExtractor::Write(std::intptr_t hf, const void *buffer, unsigned byt
     }
     unsigned done = 0;
     while (done < bytes) {
-        const ssize_t put = ::write(static_cast<int>(hf), static_cast<const char *>(buffer) + done, bytes - done);
+        const ssize_t put =
+            ::write(static_cast<int>(hf), static_cast<const char *>(buffer) + done, bytes - done);
         if (put < 0) {
             if (errno == EINTR)
                 continue;
@@ -971,7 +976,8 @@ std::int64_t CCabExtractor::Seek(std::intptr_t hf, std::int64_t offset, int orig
 // The notifications' defaults: everything is accepted, and files go to the
 // destination folder under their stored names.
 
-bool CCabExtractor::OnCabinetInfo(const std::string &, const std::string &, const std::string &, unsigned, unsigned)
+bool CCabExtractor::OnCabinetInfo(const std::string &, const std::string &, const std::string &, unsigned,
+                                  unsigned)
 {
     return true;
 }

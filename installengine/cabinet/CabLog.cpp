@@ -14,7 +14,8 @@ void CabLog(int line, const char *format, ...)
         return;
     va_list args;
     va_start(args, format);
-    const int text = std::vsnprintf(entry + used, sizeof entry - static_cast<std::size_t>(used), format, args);
+    const int text =
+        std::vsnprintf(entry + used, sizeof entry - static_cast<std::size_t>(used), format, args);
     va_end(args);
     if (text < 0)
         return;

@@ -58,9 +58,9 @@ TEST(CabinetNames, NamesThatLeaveTheFolderAreSkippedAndTheRestExtracted)
     EXPECT_EQ(extractor.GetError().erfOper, FDIERROR_TARGET_FILE);
     EXPECT_EQ(extractor.GetError().erfType, EINVAL);
 
-    const std::set<std::string> expected = {"hostile.cab", "deep",          "deep/out",       "deep/out/good.txt",
-                                            "deep/out/sub", "deep/out/sub/inner.txt", "deep/out/a",
-                                            "deep/out/a/b", "deep/out/a/b/c.txt"};
+    const std::set<std::string> expected = {"hostile.cab",       "deep",         "deep/out",
+                                            "deep/out/good.txt", "deep/out/sub", "deep/out/sub/inner.txt",
+                                            "deep/out/a",        "deep/out/a/b", "deep/out/a/b/c.txt"};
     EXPECT_EQ(Entries(sandbox.path()), expected);
     EXPECT_EQ(Extracted(out, "sub/inner.txt"), "inner");
     EXPECT_FALSE(fs::exists("/tmp-escape4.txt"));
@@ -195,7 +195,8 @@ TEST(CabinetSets, WholeSetAndSetsThatEndEarlyOrMix)
             set.part[c.wrongPart - 1].setId = 0x9999;
         set.Write(sandbox.path() / "in", c.missing);
         if (c.textPart)
-            WriteFile(sandbox.path() / "in" / ("set_" + std::to_string(c.wrongPart) + ".cab"), "not a cabinet");
+            WriteFile(sandbox.path() / "in" / ("set_" + std::to_string(c.wrongPart) + ".cab"),
+                      "not a cabinet");
 
         CCabExtractor extractor;
         extractor.SetDestination((sandbox.path() / "out").string());
@@ -262,7 +263,8 @@ protected:
         log.push_back("enumerate");
         return true;
     }
-    bool OnNextCabinet(const std::string &name, const std::string &disk, std::string &folder, int error) override
+    bool OnNextCabinet(const std::string &name, const std::string &disk, std::string &folder,
+                       int error) override
     {
         log.push_back("next " + name + " (" + disk + ") error " + std::to_string(error));
         if (error != FDIERROR_NONE && !otherFolder.empty())
@@ -346,8 +348,9 @@ TEST(CabinetSets, StartingAtALaterCabinetPassesOverFilesThatBeganBefore)
     RecordingExtractor extractor;
     extractor.SetDestination((sandbox.path() / "out").string());
     ASSERT_EQ(extractor.Extract((sandbox.path() / "set_2.cab").string(), 1), 1);
-    EXPECT_NE(std::find(extractor.log.begin(), extractor.log.end(), "partial two.txt from Set_1.cab (Disk 1)"),
-              extractor.log.end());
+    EXPECT_NE(
+        std::find(extractor.log.begin(), extractor.log.end(), "partial two.txt from Set_1.cab (Disk 1)"),
+        extractor.log.end());
     EXPECT_EQ(Entries(sandbox.path() / "out"), std::set<std::string>{"four.txt"});
     EXPECT_EQ(Extracted(sandbox.path() / "out", "four.txt"), set.four);
 }
@@ -372,8 +375,8 @@ std::string GcabCabinet(const TestDir &sandbox, bool mszip, std::map<std::string
 
 // Whatever a damaged cabinet does, what is left is whole files only, inside
 // the destination.
-void ExpectOnlyWholeFiles(const TestDir &sandbox, const fs::path &out, const std::map<std::string, std::string> &src,
-                          const std::string &what)
+void ExpectOnlyWholeFiles(const TestDir &sandbox, const fs::path &out,
+                          const std::map<std::string, std::string> &src, const std::string &what)
 {
     for (const auto &[name, entry] : Tree(out)) {
         ASSERT_TRUE(src.count(name)) << what << " made " << name;
@@ -472,7 +475,8 @@ TEST(CabinetFileExtractor, TakesOneNamedFileWhateverItsCaseOrFolder)
 {
     TestDir sandbox("cabone");
     CabBuilder cab;
-    cab.AddStoredFolder({{"readme.txt", "read me"}, {"bin\\Velmor.EXE", "program"}, {"other\\velmor.exe", "2nd"}});
+    cab.AddStoredFolder(
+        {{"readme.txt", "read me"}, {"bin\\Velmor.EXE", "program"}, {"other\\velmor.exe", "2nd"}});
     WriteFile(sandbox.path() / "pkg.cab", cab.Build());
 
     CCabFileExtractor one("velmor.exe");

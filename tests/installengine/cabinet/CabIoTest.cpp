@@ -85,7 +85,8 @@ TEST_F(CabinetIo, CreationFlagsKeepTruncateAppendAndDelete)
     EXPECT_EQ(io.Close(hf), 0);
 
     // A new file without write permission is read-only; hints change nothing.
-    hf = OpenOk("readonly", X::CRT_O_WRONLY | X::CRT_O_CREAT | X::CRT_O_RANDOM | X::CRT_O_BINARY, X::CRT_S_IREAD);
+    hf = OpenOk("readonly", X::CRT_O_WRONLY | X::CRT_O_CREAT | X::CRT_O_RANDOM | X::CRT_O_BINARY,
+                X::CRT_S_IREAD);
     EXPECT_EQ(io.Close(hf), 0);
     struct stat st {};
     ASSERT_EQ(::stat(Path("readonly").c_str(), &st), 0);

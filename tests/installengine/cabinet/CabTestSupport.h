@@ -68,7 +68,8 @@ inline std::map<std::string, Entry> Tree(const fs::path &root)
         struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        tree[fs::relative(it->path(), root).string()] = {ReadFile(it->path()), st.st_mtime, st.st_mode & 07777u};
+        tree[fs::relative(it->path(), root).string()] = {ReadFile(it->path()), st.st_mtime,
+                                                         st.st_mode & 07777u};
     }
     return tree;
 }
@@ -115,16 +116,16 @@ inline std::string Tool(const std::string &name)
 }
 
 // Runs a tool with its home and temporary folder in `sandbox`.
-inline ProgramResult RunTool(const std::string &name, const std::vector<std::string> &args, const fs::path &cwd,
-                             const fs::path &sandbox)
+inline ProgramResult RunTool(const std::string &name, const std::vector<std::string> &args,
+                             const fs::path &cwd, const fs::path &sandbox)
 {
     const std::string program = Tool(name);
     EXPECT_FALSE(program.empty()) << name << " is not installed (tools/install-deps.sh)";
     if (program.empty())
         return {};
-    return RunProgram(program, args, cwd,
-                      {"TMPDIR=" + sandbox.string(), "HOME=" + sandbox.string(), std::string("TZ=") + kTimeZone},
-                      60000);
+    return RunProgram(
+        program, args, cwd,
+        {"TMPDIR=" + sandbox.string(), "HOME=" + sandbox.string(), std::string("TZ=") + kTimeZone}, 60000);
 }
 
 // What cabextract makes of `cab` in `out`.

@@ -12,13 +12,23 @@ using namespace cabtest;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment *const g_timeZone = ::testing::AddGlobalTestEnvironment(new TimeZoneEnvironment);
+[[maybe_unused]] ::testing::Environment *const g_timeZone =
+    ::testing::AddGlobalTestEnvironment(new TimeZoneEnvironment);
 
 // Cabinets of the test data that are whole and begin at their first byte.
 const std::set<std::string> kWellFormed = {
-    "hidden-files.cab",  "mszip_lzx_qtm.cab", "normal_255c_filename.cab", "normal_2files_1folder.cab",
-    "normal_2files_2folders.cab", "reserve_---.cab", "reserve_--D.cab", "reserve_-F-.cab",
-    "reserve_-FD.cab",   "reserve_H--.cab",   "reserve_H-D.cab",          "reserve_HF-.cab",
+    "hidden-files.cab",
+    "mszip_lzx_qtm.cab",
+    "normal_255c_filename.cab",
+    "normal_2files_1folder.cab",
+    "normal_2files_2folders.cab",
+    "reserve_---.cab",
+    "reserve_--D.cab",
+    "reserve_-F-.cab",
+    "reserve_-FD.cab",
+    "reserve_H--.cab",
+    "reserve_H-D.cab",
+    "reserve_HF-.cab",
     "reserve_HFD.cab",
 };
 
@@ -47,7 +57,8 @@ void ExpectSameTree(const std::map<std::string, Entry> &ours, const std::map<std
 void ExpectConfined(const TestDir &sandbox, const std::string &cab)
 {
     for (const std::string &entry : Entries(sandbox.path())) {
-        const bool inside = entry == "in" || entry == "in/" + cab || entry == "out" || entry.rfind("out/", 0) == 0;
+        const bool inside =
+            entry == "in" || entry == "in/" + cab || entry == "out" || entry.rfind("out/", 0) == 0;
         EXPECT_TRUE(inside) << cab << " left " << entry;
     }
     EXPECT_EQ(Leftovers(sandbox.path()), std::vector<std::string>{}) << cab;
