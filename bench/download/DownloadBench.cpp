@@ -11,13 +11,13 @@
 #include "CDownloader.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,7 +48,8 @@ public:
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof addr;
         if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-            ::listen(m_listen, 8) != 0 || ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &length) != 0)
+            ::listen(m_listen, 8) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &length) != 0)
             return;
         m_port = ntohs(addr.sin_port);
         m_thread = std::thread([this] { Serve(); });
@@ -80,11 +81,13 @@ private:
             }
             const int file = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
             const off_t size = ::lseek(file, 0, SEEK_END);
-            const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                                     std::to_string(size) + "\r\nConnection: close\r\n\r\n";
+            const std::string head =
+                "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                std::to_string(size) + "\r\nConnection: close\r\n\r\n";
             if (::write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size())) {
                 off_t offset = 0;
-                while (offset < size && ::sendfile(fd, file, &offset, static_cast<std::size_t>(size - offset)) > 0) {
+                while (offset<size && ::sendfile(fd, file, &offset,
+                                                 static_cast<std::size_t>(size - offset))> 0) {
                 }
             }
             ::close(file);
@@ -154,7 +157,8 @@ void MakeFile(const std::string &path, long long bytes)
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (long long done = 0; done < bytes; done += static_cast<long long>(block.size()))
-        out.write(block.data(), static_cast<std::streamsize>(std::min<long long>(bytes - done, block.size())));
+        out.write(block.data(),
+                  static_cast<std::streamsize>(std::min<long long>(bytes - done, block.size())));
 }
 
 } // namespace
@@ -164,8 +168,8 @@ int main(int argc, char **argv)
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 200;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const char *base = std::getenv("TMPDIR");
-    const std::filesystem::path dir =
-        std::filesystem::path(base && *base ? base : "/tmp") / ("download-bench-" + std::to_string(::getpid()));
+    const std::filesystem::path dir = std::filesystem::path(base && *base ? base : "/tmp") /
+                                      ("download-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir / "www");
     std::filesystem::create_directories(dir / "ours");
     std::filesystem::create_directories(dir / "curl");
@@ -200,7 +204,8 @@ int main(int argc, char **argv)
             }
             (oursNow ? ours : curl).push_back(seconds);
         }
-        if (std::filesystem::file_size(dir / "ours" / "large.bin") != static_cast<std::uintmax_t>(megabytes << 20)) {
+        if (std::filesystem::file_size(dir / "ours" / "large.bin") !=
+            static_cast<std::uintmax_t>(megabytes << 20)) {
             std::fprintf(stderr, "download_bench: the download is not whole\n");
             return 1;
         }
@@ -210,9 +215,12 @@ int main(int argc, char **argv)
 
     const double oursMedian = Median(ours), curlMedian = Median(curl);
     std::printf("download of %lld MB on loopback, %d rounds\n", megabytes, rounds);
-    std::printf("  downloader  median %.3f s  (%.0f MB/s)\n", oursMedian, static_cast<double>(megabytes) / oursMedian);
-    std::printf("  curl        median %.3f s  (%.0f MB/s)\n", curlMedian, static_cast<double>(megabytes) / curlMedian);
+    std::printf("  downloader  median %.3f s  (%.0f MB/s)\n", oursMedian,
+                static_cast<double>(megabytes) / oursMedian);
+    std::printf("  curl        median %.3f s  (%.0f MB/s)\n", curlMedian,
+                static_cast<double>(megabytes) / curlMedian);
     std::printf("  ratio       %.2f x curl (target <= 1.10)\n", oursMedian / curlMedian);
-    std::printf("  peak RSS    %ld KB after 2 MB, %ld KB after %d x %lld MB\n", rssSmall, rssLarge, rounds, megabytes);
+    std::printf("  peak RSS    %ld KB after 2 MB, %ld KB after %d x %lld MB\n", rssSmall, rssLarge, rounds,
+                megabytes);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "CUrlRequest.h"
 
 #include "platform/MessageBox.h"
+#include "platform/ShellFolders.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -141,11 +141,7 @@ std::string CDownloader::TargetName(const std::string &url)
 
 std::string CDownloader::TargetFolder()
 {
-    const char *dir = std::getenv("TMPDIR");
-    std::string folder = dir && *dir ? dir : "/tmp";
-    if (folder.back() != '/')
-        folder += '/';
-    return folder;
+    return platform::GetTempPath();
 }
 
 bool CDownloader::FetchScript(std::string &url) const

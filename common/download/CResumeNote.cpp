@@ -36,7 +36,7 @@ bool CResumeNote::Matches(const std::string &url, std::string *validator) const
     }
     ::close(fd);
     const std::size_t first = text.find('\n');
-    if (first == std::string::npos || text.compare(0, first, url) != 0 || first != url.size())
+    if (first == std::string::npos || text.compare(0, first, url) != 0)
         return false;
     const std::size_t second = text.find('\n', first + 1);
     if (second == std::string::npos)
