@@ -276,6 +276,21 @@ TEST_F(WorkerTest, AMissingDownloadEndsWithTwoBeforeAnythingIsInstalled)
         << testing::PrintToString(BoxTexts());
     EXPECT_FALSE(Exists(Dir("t")));
     EXPECT_FALSE(Exists(Temp("gone.txt")));
+
+    // A download whose digest is not the script's "SHA256" fails the same way.
+    ScriptFile signed_(m_env.Path("tmp") + "/digest.kus");
+    signed_.Item("Install_File", "Digest",
+                 {{"Src", Serve("digest.txt", "abc")},
+                  {"SHA256", std::string(64, '0')},
+                  {"DestDir", "%INSTALL_DIR%"},
+                  {"Filename", "d"}});
+    CInstallWorkerOptions options = Options();
+    options.scriptPath = signed_.Path();
+    options.items = SelectFirstInstallItems(signed_.Path());
+    EXPECT_EQ(RunWorker(options), INSTALL_WORKER_ERROR);
+    ASSERT_FALSE(BoxTexts().empty());
+    EXPECT_NE(BoxTexts().back().find("SHA256 Check Failed!"), std::string::npos) << BoxTexts().back();
+    EXPECT_FALSE(Exists(Dir("d")));
 }
 
 // Each kind of bad item ends the whole installation with 2; what came
