@@ -3,23 +3,30 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 
 namespace platform {
 
-static int QtMessageBox(const MessageBoxRequest &request)
+static int ExecQtMessageBox(const MessageBoxRequest &request)
 {
-    if (QGuiApplication::platformName() == QStringLiteral("offscreen") || !qApp)
-        return StderrMessageBox(request);
-
     QMessageBox box;
     box.setWindowTitle(QString::fromStdString(request.caption));
     box.setText(QString::fromStdString(request.text));
     switch (request.style & 0xF0u) {
-    case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-    case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case MB_ICONEXCLAMATION: box.setIcon(QMessageBox::Warning); break;
-    case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-    default: break;
+    case MB_ICONERROR:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONEXCLAMATION:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONINFORMATION:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
     }
     switch (request.style & 0xFu) {
     case MB_OKCANCEL:
@@ -28,16 +35,41 @@ static int QtMessageBox(const MessageBoxRequest &request)
     case MB_YESNO:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         break;
+    case MB_RETRYCANCEL:
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        break;
     default:
         box.setStandardButtons(QMessageBox::Ok);
         break;
     }
     switch (box.exec()) {
-    case QMessageBox::Cancel: return IDCANCEL;
-    case QMessageBox::Yes: return IDYES;
-    case QMessageBox::No: return IDNO;
-    default: return IDOK;
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Retry:
+        return IDRETRY;
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    default:
+        return IDOK;
     }
+}
+
+static int QtMessageBox(const MessageBoxRequest &request)
+{
+    if (!qApp || QGuiApplication::platformName() == QStringLiteral("offscreen"))
+        return StderrMessageBox(request);
+    if (QThread::currentThread() == qApp->thread())
+        return ExecQtMessageBox(request);
+    // A worker thread (the install worker asks its questions from its own
+    // thread): widgets live on the window thread, so the box is shown there
+    // and this thread waits for the answer, as a modal box would block it.
+    int answer = IDCANCEL;
+    if (!QMetaObject::invokeMethod(
+            qApp, [&request] { return ExecQtMessageBox(request); }, Qt::BlockingQueuedConnection, &answer))
+        return StderrMessageBox(request);
+    return answer;
 }
 
 void InstallGuiMessageBox()

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -287,20 +288,52 @@ HRESULT SaveHive(RegRoot root, const Hive &hive)
         ::unlink(temp.c_str());
         return HRESULT_FROM_ERRNO(err);
     }
+    // The rename itself reaches the disk with the folder's entry; without this
+    // a power cut could bring back the old file after a reported success.
+    if (int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     return S_OK;
 }
 
 // Runs `change` on the hive under the exclusive lock and saves the result
-// when `change` returns true.
+// when `change` returns true. `change` may set `result` to report a failure
+// (a missing value or key) without writing anything.
 template <typename F> HRESULT ModifyHive(RegRoot root, F &&change)
 {
     StoreLock lock(RegistryDirectory(), true);
     if (!lock.Held())
         return HRESULT_FROM_ERRNO(lock.Error());
     Hive hive = LoadHive(root);
-    if (!change(hive))
-        return S_OK;
+    HRESULT result = S_OK;
+    if (!change(hive, result))
+        return result;
     return SaveHive(root, hive);
+}
+
+// Whether `path` lies below `parent` ("" is the root): the rest after the
+// parent's path and a separator, or nothing.
+std::optional<std::string_view> BelowKey(std::string_view path, std::string_view parent)
+{
+    if (parent.empty())
+        return path.empty() ? std::nullopt : std::optional<std::string_view>(path);
+    if (path.size() <= parent.size() + 1 || path[parent.size()] != '\\' ||
+        !SameName(path.substr(0, parent.size()), parent))
+        return std::nullopt;
+    return path.substr(parent.size() + 1);
+}
+
+// A key exists when it has a line of its own or a key below it has one (a
+// hand-written file may list only the deepest keys).
+bool KeyExists(Hive &hive, std::string_view path)
+{
+    if (FindKey(hive, path))
+        return true;
+    for (const Key &k : hive)
+        if (BelowKey(k.path, path))
+            return true;
+    return false;
 }
 
 // Creates the key and every missing parent.
@@ -323,10 +356,15 @@ void EnsureKey(Hive &hive, const std::string &path, bool &changed)
 
 HRESULT WriteValue(RegRoot root, const std::string &path, Value value)
 {
-    return ModifyHive(root, [&](Hive &hive) {
+    return ModifyHive(root, [&](Hive &hive, HRESULT &) {
         bool changed = true;
         EnsureKey(hive, path, changed);
         Key *key = FindKey(hive, path);
+        if (!key) {
+            // Values of the root itself (an empty path) live in a "[]" section.
+            hive.push_back(Key{path, {}});
+            key = &hive.back();
+        }
         for (Value &v : key->values) {
             if (SameName(v.name, value.name)) {
                 value.name = v.name; // keep the case it was created with
@@ -337,6 +375,16 @@ HRESULT WriteValue(RegRoot root, const std::string &path, Value value)
         key->values.push_back(std::move(value));
         return true;
     });
+}
+
+// The hive as it is now, read under the shared lock; nothing when the lock
+// cannot be taken.
+std::optional<Hive> ReadHive(RegRoot root)
+{
+    StoreLock lock(RegistryDirectory(), false);
+    if (!lock.Held())
+        return std::nullopt;
+    return LoadHive(root);
 }
 
 std::optional<Value> ReadValue(RegRoot root, const std::string &path, std::string_view name)
@@ -356,6 +404,32 @@ std::optional<Value> ReadValue(RegRoot root, const std::string &path, std::strin
 }
 
 } // namespace
+
+std::optional<RegRoot> ParseRegRoot(std::string_view text)
+{
+    static const struct {
+        const char *name;
+        RegRoot root;
+    } kRoots[] = {
+        {"HKCR", RegRoot::HKCR},
+        {"HKEY_CLASSES_ROOT", RegRoot::HKCR},
+        {"HKCU", RegRoot::HKCU},
+        {"HKEY_CURRENT_USER", RegRoot::HKCU},
+        {"HKLM", RegRoot::HKLM},
+        {"HKEY_LOCAL_MACHINE", RegRoot::HKLM},
+        {"HKU", RegRoot::HKU},
+        {"HKUS", RegRoot::HKU},
+        {"HKEY_USERS", RegRoot::HKU},
+        {"HKCC", RegRoot::HKCC},
+        {"HKEY_CURRENT_CONFIG", RegRoot::HKCC},
+        {"HKPD", RegRoot::HKPD},
+        {"HKEY_PERFORMANCE_DATA", RegRoot::HKPD},
+    };
+    for (const auto &entry : kRoots)
+        if (SameName(text, entry.name))
+            return entry.root;
+    return std::nullopt;
+}
 
 const char *RegRootName(RegRoot root)
 {
@@ -392,7 +466,7 @@ HRESULT RegistryKey::Create(RegRoot root, std::string_view subKey, RegistryKey &
     if (subKey.find_first_of("\r\n") != std::string_view::npos)
         return E_INVALIDARG;
     const std::string path = NormalisePath(Utf8ToAnsi(subKey));
-    HRESULT hr = ModifyHive(root, [&](Hive &hive) {
+    HRESULT hr = ModifyHive(root, [&](Hive &hive, HRESULT &) {
         bool changed = false;
         EnsureKey(hive, path, changed);
         return changed;
@@ -412,7 +486,7 @@ HRESULT RegistryKey::Open(RegRoot root, std::string_view subKey, RegistryKey &ke
     if (!lock.Held())
         return HRESULT_FROM_ERRNO(lock.Error());
     Hive hive = LoadHive(root);
-    if (!path.empty() && !FindKey(hive, path))
+    if (!path.empty() && !KeyExists(hive, path))
         return HRESULT_FROM_ERRNO(ENOENT);
     key.m_root = root;
     key.m_path = path;
@@ -460,6 +534,94 @@ HRESULT RegistryKey::WriteString(std::string_view name, std::string_view value) 
     v.type = ValueType::String;
     v.text = Utf8ToAnsi(value);
     return WriteValue(m_root, m_path, std::move(v));
+}
+
+HRESULT RegistryKey::DeleteValue(std::string_view name) const
+{
+    if (!m_open)
+        return E_UNEXPECTED;
+    const std::string ansiName = Utf8ToAnsi(name);
+    return ModifyHive(m_root, [&](Hive &hive, HRESULT &result) {
+        Key *key = FindKey(hive, m_path);
+        if (key) {
+            for (auto it = key->values.begin(); it != key->values.end(); ++it) {
+                if (SameName(it->name, ansiName)) {
+                    key->values.erase(it);
+                    return true;
+                }
+            }
+        }
+        result = HRESULT_FROM_ERRNO(ENOENT);
+        return false;
+    });
+}
+
+std::vector<std::string> RegistryKey::EnumKeys() const
+{
+    std::vector<std::string> names;
+    if (!m_open)
+        return names;
+    std::optional<Hive> hive = ReadHive(m_root);
+    if (!hive)
+        return names;
+    // A child is the first component of any key below this one, so a file
+    // that lists "a\b\c" without "a\b" still shows "b" under "a".
+    std::vector<std::string_view> seen;
+    for (const Key &k : *hive) {
+        std::optional<std::string_view> rest = BelowKey(k.path, m_path);
+        if (!rest)
+            continue;
+        const std::string_view child = rest->substr(0, rest->find('\\'));
+        bool known = false;
+        for (std::string_view s : seen)
+            known = known || SameName(s, child);
+        if (!known)
+            seen.push_back(child);
+    }
+    for (std::string_view s : seen)
+        names.push_back(AnsiToUtf8(s));
+    return names;
+}
+
+std::vector<RegistryValue> RegistryKey::EnumValues() const
+{
+    std::vector<RegistryValue> values;
+    if (!m_open)
+        return values;
+    std::optional<Hive> hive = ReadHive(m_root);
+    if (!hive)
+        return values;
+    const Key *key = FindKey(*hive, m_path);
+    if (!key)
+        return values;
+    for (const Value &v : key->values) {
+        RegistryValue out;
+        out.name = AnsiToUtf8(v.name);
+        out.isDword = v.type == ValueType::Dword;
+        out.dword = v.dword;
+        if (!out.isDword)
+            out.text = AnsiToUtf8(v.text);
+        values.push_back(std::move(out));
+    }
+    return values;
+}
+
+HRESULT RegistryKey::DeleteKey(RegRoot root, std::string_view subKey)
+{
+    const std::string path = NormalisePath(Utf8ToAnsi(subKey));
+    // The root itself is never deleted: an empty or all-separator name would
+    // otherwise take the whole hive with it.
+    if (path.empty())
+        return E_INVALIDARG;
+    return ModifyHive(root, [&](Hive &hive, HRESULT &result) {
+        const std::size_t before = hive.size();
+        std::erase_if(hive, [&](const Key &k) { return SameName(k.path, path) || BelowKey(k.path, path); });
+        if (hive.size() == before) {
+            result = HRESULT_FROM_ERRNO(ENOENT);
+            return false;
+        }
+        return true;
+    });
 }
 
 } // namespace platform

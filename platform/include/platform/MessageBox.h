@@ -37,9 +37,12 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // The answer a box gives when nobody can click it: the next answer of
 // $VELMOR_MESSAGEBOX_ANSWERS (a comma list of IDOK 1, IDCANCEL 2, IDRETRY 4,
-// IDYES 6, IDNO 7, taken in order, one per box this process shows), and once
-// that list is used up (or absent) the default button: OK, Yes for Yes/No,
-// Retry for Retry/Cancel.
+// IDYES 6, IDNO 7 -- numbers or those names -- taken in order, one per box
+// this process shows, from any thread), and once that list is used up (or
+// absent) the default button: OK, Yes for Yes/No, Retry for Retry/Cancel.
+// An answer the box has no button for (IDNO for an OK box, a word that is no
+// answer) uses up its place, is reported on standard error and gives the
+// default button. Setting the variable to another text starts its list anew.
 int DefaultAnswer(unsigned style);
 
 // The default handler before a window system is up, and the one on Qt's

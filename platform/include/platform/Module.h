@@ -16,8 +16,9 @@ public:
     CModule(const CModule &) = delete;
     CModule &operator=(const CModule &) = delete;
 
-    // Loads the library at `path` (a full path; nothing is searched). False
-    // on failure, with the loader's reason in LastError().
+    // Loads the library at `path` (a full path; nothing is searched, a bare
+    // name means the file in the current directory), freeing one loaded
+    // before. False on failure, with the loader's reason in LastError().
     bool Load(const std::string &path);
     bool IsLoaded() const { return m_handle != nullptr; }
     void Free();
