@@ -118,8 +118,12 @@ int Shots(const QString &dir)
         worker.holdBeforeDownload = true;
         CDownloadForm form(SkinPath(), QString::fromUtf8(kKorName), QStringLiteral("TitleImg"), worker);
         ok = form.Create() && ok;
-        // The state of a download part-way: shown through the same queued
-        // calls the worker uses.
+        // Once the worker waits (its first report made), the state of a
+        // download part-way, through the same queued calls the worker uses.
+        QElapsedTimer wait;
+        wait.start();
+        while (!worker.holding && wait.elapsed() < 5000)
+            Pump(10);
         form.SetStatusText("설치대상 파일 다운로드 중...");
         form.SetFileNameText("Velmor_1.0.0.2.cab");
         form.SetSpeedText("1MB");
