@@ -29,9 +29,14 @@ elseif(NOT VELMOR_SANITIZE STREQUAL "")
   message(FATAL_ERROR "VELMOR_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
-# Programs keep the file names the launcher, the updater and the web pages use.
+include(${CMAKE_CURRENT_LIST_DIR}/VelmorVersion.cmake)
+
+# Programs keep the file names the launcher, the updater and the web pages use,
+# and carry the project's file version (velmor_stamp_version() afterwards
+# gives one its own).
 function(velmor_program target output_name)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME "${output_name}" SUFFIX ".exe")
+  velmor_stamp_version(${target})
   install(TARGETS ${target} RUNTIME DESTINATION .)
 endfunction()
 
