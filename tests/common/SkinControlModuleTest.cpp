@@ -4,6 +4,7 @@
 // (this test does not link the library).
 #include "ISkinControl.h"
 
+#include "platform/FileVersion.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
 
@@ -131,6 +132,14 @@ protected:
 TestDir *SkinControlModule::s_store = nullptr;
 
 } // namespace
+
+// The updater checks the registered file's version against 4.3.0.0.
+TEST_F(SkinControlModule, TheRegisteredFileCarriesVersion4300)
+{
+    const std::optional<FileVersion> version = ReadFileVersion(ProgramPath("ActSkn43.ocx"));
+    ASSERT_TRUE(version.has_value());
+    EXPECT_EQ(FormatFileVersion(*version), "4.3.0.0");
+}
 
 TEST_F(SkinControlModule, TheFactoryHandsOutOnlyTheSkinInterface)
 {
