@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 using namespace platform;
 
@@ -19,7 +21,15 @@ const char kServerKey[] = "HKCR\\CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}\\
 
 class Regsvr32 : public testing::Test {
 protected:
-    void SetUp() override { setenv("VELMOR_REGISTRY_DIR", m_store.path().c_str(), 1); }
+    // A started program takes the first of two settings of one variable:
+    // the private store goes into this process's environment for the test.
+    void SetUp() override
+    {
+        const char *old = std::getenv("VELMOR_REGISTRY_DIR");
+        m_oldStore = old ? old : "";
+        setenv("VELMOR_REGISTRY_DIR", m_store.path().c_str(), 1);
+    }
+    void TearDown() override { setenv("VELMOR_REGISTRY_DIR", m_oldStore.c_str(), 1); }
 
     ProgramResult Run(const std::string &program, const std::vector<std::string> &args,
                       const std::filesystem::path &cwd, const std::vector<std::string> &env = {})
@@ -33,6 +43,7 @@ protected:
         return Run("regsvr32.exe", args, m_cwd.path(), env);
     }
 
+    std::string m_oldStore;
     TestDir m_store{"regsvr32-store"};
     TestDir m_cwd{"regsvr32-cwd"};
 };

@@ -216,6 +216,10 @@ TEST_F(MessageBoxTest, HeadlessRunsAnswerThroughTheMessageBoxHandler)
         EXPECT_EQ(boxes.shown[0].caption, "벨모어");
         EXPECT_EQ(boxes.shown[0].style, 4u);
     }
+    // The list starts anew when its text changes: clear it first, so a
+    // repeated run does not find this list used up.
+    unsetenv("VELMOR_MESSAGEBOX_ANSWERS");
+    DefaultAnswer(MB_OK);
     setenv("VELMOR_MESSAGEBOX_ANSWERS", "IDCANCEL, 4", 1);
     CSkinMessageBox first(MirvaneSkinPath(), QStringLiteral("a"), QStringLiteral("Mirvane"), 1);
     CSkinMessageBox second(MirvaneSkinPath(), QStringLiteral("b"), QStringLiteral("Mirvane"), 5);
