@@ -10,8 +10,9 @@ enum class ShowState { Hidden, Normal, Minimized };
 
 // Starts `file` with `parameters` (one text; split at blanks into arguments,
 // as the program's own command line was joined) in `directory` (empty: the
-// current one) and does not wait. Hidden means no window is asked for.
-// Returns true when the program was started.
+// current one) and does not wait. A bare name is the file in that directory
+// when it is there, else what FindProgram finds. Hidden means no window is
+// asked for. Returns true when the program was started.
 bool ShellExecuteOpen(const std::string &file, const std::string &parameters,
                       const std::string &directory, ShowState show);
 

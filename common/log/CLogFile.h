@@ -33,9 +33,22 @@ private:
 };
 
 // The process-wide log, owned by the application object. Every module writes
-// through it; before the application has set it, writes are no-ops.
+// through it; before the application has set it, writes are no-ops (or go to
+// standard error, see below). Setting it also routes the platform layers'
+// diagnostics (platform/PlatformLog.h) to the same place.
 CLogFile *GetAppLog();
 void SetAppLog(CLogFile *log);
+
+// A program without a log file of its own (rundll32.exe, runonce.exe, a
+// command-line tool) switches this on: while no log is set, entries are then
+// written to standard error, in UTF-8, formatted as in the file. Off by
+// default, so a program that runs without its log file stays quiet.
+void SetLogToStandardError(bool on);
+bool LogToStandardError();
+
+// Writes one entry to standard error, formatted as CLogFile::Write does.
+void WriteStandardErrorLog(const char *srcFile, int line, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Write one entry to the process log with the caller's module name and line:
 //   VLOG("Video", "Could not create graph (hr=0x%08x).\n", hr);
@@ -43,4 +56,6 @@ void SetAppLog(CLogFile *log);
     do {                                                                    \
         if (CLogFile *velmorLog_ = ::GetAppLog())                           \
             velmorLog_->Write(module, __LINE__, __VA_ARGS__);               \
+        else if (::LogToStandardError())                                    \
+            ::WriteStandardErrorLog(module, __LINE__, __VA_ARGS__);         \
     } while (0)

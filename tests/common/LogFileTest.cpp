@@ -2,6 +2,7 @@
 #include "TestDir.h"
 
 #include "platform/CodePage.h"
+#include "platform/PlatformLog.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,8 @@ TEST(LogFile, BannerAndEntryFormat)
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\*\* Current Date \d{4}-\d{2}-\d{2} \*\*\n)")));
     EXPECT_EQ(lines[2], kBannerStars);
     EXPECT_EQ(lines[3], "\n");
-    EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(\[\d\d:\d\d:\d\d\] \(Video, 42 Line\) Graph built \(hr=0x80004005\)\.\n)")))
+    EXPECT_TRUE(std::regex_match(
+        lines[4], std::regex(R"(\[\d\d:\d\d:\d\d\] \(Video, 42 Line\) Graph built \(hr=0x80004005\)\.\n)")))
         << lines[4];
     EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\[\d\d:\d\d:\d\d\] \(NetWrite, 7 Line\) plain\n)")));
     EXPECT_EQ(lines[6], "bare 5\n");
@@ -138,4 +140,46 @@ TEST(LogFile, EntriesFromEightThreadsStayWhole)
         EXPECT_EQ(std::stoi(m[3]), next[t]++);
         EXPECT_EQ(m[4].str(), std::string(100 + t * 50, static_cast<char>('a' + t)));
     }
+}
+
+// Where entries go when: a log is set (its file), none is set and the switch
+// is on (standard error, UTF-8), neither (nowhere). The platform layers'
+// entries follow the same road.
+TEST(LogFile, WithoutALogEntriesGoToStandardErrorOnlyWhenAskedFor)
+{
+    TestDir dir("log");
+    SetAppLog(nullptr);
+    SetLogToStandardError(false);
+    testing::internal::CaptureStderr();
+    VLOG("Engine", "조용히 %d\n", 1);
+    PLATFORM_LOG("Restart", "조용히 %d\n", 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    SetLogToStandardError(true);
+    testing::internal::CaptureStderr();
+    VLOG("a\\b\\Engine", "설치 파일을 씁니다 (hr=0x%08x).\n", 0x80004005u);
+    PLATFORM_LOG("Restart", "재시작하지 않습니다.\n");
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::vector<std::string> lines = Lines(err);
+    ASSERT_EQ(lines.size(), 2u) << err;
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d\d:\d\d:\d\d\] \(Engine, \d+ Line\) .*\n)")));
+    EXPECT_NE(lines[0].find("설치 파일을 씁니다 (hr=0x80004005).\n"), std::string::npos);
+    EXPECT_NE(lines[1].find("(Restart, "), std::string::npos);
+    EXPECT_NE(lines[1].find("재시작하지 않습니다.\n"), std::string::npos);
+
+    // A program that has its log writes there, and not to standard error.
+    CLogFile log;
+    ASSERT_TRUE(log.Open(dir.file("engine.log").c_str()));
+    SetAppLog(&log);
+    testing::internal::CaptureStderr();
+    VLOG("Engine", "파일로\n");
+    PLATFORM_LOG("Restart", "역시 파일로\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    SetAppLog(nullptr);
+    SetLogToStandardError(false);
+    const std::string file = TestDir::Read(dir.file("engine.log"));
+    EXPECT_NE(file.find(platform::Utf8ToAnsi("(Engine, ")), std::string::npos);
+    EXPECT_NE(file.find(platform::Utf8ToAnsi("Line) 파일로\n")), std::string::npos);
+    EXPECT_NE(file.find(platform::Utf8ToAnsi("(Restart, ")), std::string::npos);
+    EXPECT_NE(file.find(platform::Utf8ToAnsi("역시 파일로\n")), std::string::npos);
 }
