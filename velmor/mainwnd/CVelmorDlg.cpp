@@ -819,7 +819,7 @@ void CVelmorDlg::RestoreWindowRect()
     // A rectangle without area would make the window vanish: keep the size.
     const int width = v[2] - v[0] > 0 ? v[2] - v[0] : current.width();
     const int height = v[3] - v[1] > 0 ? v[3] - v[1] : current.height();
-    setGeometry(v[0], v[1], width, height);
+    SetWindowRect(QRect(v[0], v[1], width, height));
     update();
 }
 

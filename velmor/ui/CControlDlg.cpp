@@ -383,7 +383,7 @@ void CControlDlg::PlaceWindow()
 {
     QRect stored;
     if (ReadStoredRect(stored)) {
-        setGeometry(stored);
+        SetWindowRect(stored);
         return;
     }
     // Beside the main window: at its right edge and its top.
@@ -392,7 +392,7 @@ void CControlDlg::PlaceWindow()
         const QRect main = m_owner->frameGeometry();
         at = QPoint(main.x() + main.width(), main.y());
     }
-    setGeometry(QRect(at, QSize(kDefaultWidth, kDefaultHeight)));
+    SetWindowRect(QRect(at, QSize(kDefaultWidth, kDefaultHeight)));
 }
 
 // The room reports on the window thread, in the order things happened, so

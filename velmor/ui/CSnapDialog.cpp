@@ -87,6 +87,48 @@ void CSnapDialog::SetSkinned(bool skinned)
     setWindowFlags(flags);
 }
 
+QMargins CSnapDialog::FrameMargins() const
+{
+    const QRect f = frameGeometry();
+    const QRect g = geometry();
+    return QMargins(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(), f.bottom() - g.bottom());
+}
+
+void CSnapDialog::SetWindowRect(const QRect &windowRect)
+{
+    m_pendingWindowSize = QSize();
+    if (m_skinned) {
+        setGeometry(windowRect); // no frame: window and client are one
+        return;
+    }
+    const QMargins margins = FrameMargins();
+    if (isVisible() && !margins.isNull()) {
+        setGeometry(windowRect.marginsRemoved(margins));
+        return;
+    }
+    // A top-level window's move() places its frame.
+    move(windowRect.topLeft());
+    resize(windowRect.size());
+    m_pendingWindowSize = windowRect.size();
+}
+
+bool CSnapDialog::event(QEvent *event)
+{
+    const bool handled = QDialog::event(event);
+    // The window system tells the frame once the window is shown (a move or
+    // resize as it wraps the window): the client area gives the frame its share.
+    if (m_pendingWindowSize.isValid() &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        const QMargins margins = FrameMargins();
+        if (!margins.isNull()) {
+            const QSize size = m_pendingWindowSize.shrunkBy(margins);
+            m_pendingWindowSize = QSize();
+            resize(size.expandedTo(minimumSize()));
+        }
+    }
+    return handled;
+}
+
 void CSnapDialog::AppendSystemMenuSeparator()
 {
     m_systemMenu->addSeparator();

@@ -21,6 +21,7 @@
 #include "SnapGeometry.h"
 
 #include <QDialog>
+#include <QMargins>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -55,6 +56,14 @@ public:
     // window system's frame and title bar. Call before the window is shown.
     void SetSkinned(bool skinned);
     bool IsSkinned() const { return m_skinned; }
+
+    // Places the window by its window rectangle, frame included, as the
+    // stored positions hold it: the frame's top-left at the rectangle's and
+    // the whole window of the rectangle's size. A window system's frame is
+    // known only once the window is shown; until then the client area takes
+    // the whole size and gives the frame's share back when it is known, so
+    // a stored rectangle comes back the same, run after run.
+    void SetWindowRect(const QRect &windowRect);
 
     // The system menu. Items carry their command number as data; a chosen
     // item arrives at OnSysCommand.
@@ -115,6 +124,7 @@ protected:
     virtual std::vector<SnapWindow> CollectSnapWindows() const;
 
     void contextMenuEvent(QContextMenuEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     enum class Mode { None, Move, Size };
@@ -134,7 +144,12 @@ private:
     QRect m_startRect;
     Qt::Edges m_sizeEdges;
 
+    // The window frame's share of frameGeometry() (none when frameless or
+    // not known yet).
+    QMargins FrameMargins() const;
+
     bool m_skinned = false;
+    QSize m_pendingWindowSize; // SetWindowRect's size, until the frame is known
     QPointer<CSkinWidget> m_skin;
     QMenu *m_systemMenu = nullptr;
     std::string m_aboutUrl;

@@ -360,9 +360,18 @@ TEST_F(MainWindow, WithoutTheirSkinsBothWindowsGetAFrameAndTheMenuReachesTheAbou
         std::ofstream broken(ProgramDir() / "Skin" / "Control.skn", std::ios::trunc);
         broken << "}\n";
     }
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU, CVelmorDlg::kPositionKey, key), S_OK);
+    key.WriteDword("Left", 40);
+    key.WriteDword("Top", 30);
+    key.WriteDword("Right", 640);
+    key.WriteDword("Bottom", 530);
     Open(0);
     ASSERT_TRUE(opened);
     ASSERT_EQ(dlg->SkinLayout(), nullptr);
+    // The stored rectangle is the whole window, frame included.
+    Pump(50);
+    EXPECT_EQ(dlg->frameGeometry(), QRect(40, 30, 600, 500));
     ASSERT_NE(dlg->ControlDlg(), nullptr);
     ASSERT_EQ(dlg->ControlDlg()->SkinRoot(), nullptr);
     for (CSnapDialog *w : {static_cast<CSnapDialog *>(dlg.get()), static_cast<CSnapDialog *>(dlg->ControlDlg())}) {

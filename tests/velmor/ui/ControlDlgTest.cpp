@@ -410,13 +410,28 @@ TEST_F(ControlDlgTest, WithoutASkinTheControlsKeepTheirTemplatePlaces)
     EXPECT_TRUE(dlg->windowFlags() & Qt::WindowSystemMenuHint);
     EXPECT_TRUE(dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(dlg->windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_EQ(dlg->InputLine()->geometry(), QRect(6, 428, 255, 52));
+    // The whole window, frame included, docks beside the main window; the
+    // controls keep the template's distances to the client edges.
+    EXPECT_EQ(dlg->frameGeometry(), Docked());
+    EXPECT_EQ(dlg->InputLine()->geometry(), QRect(6, dlg->height() - 15 - 52, dlg->width() - 12, 52));
     dlg->InputLine()->setPlainText(QStringLiteral("스킨 없이"));
     QTest::keyClick(dlg->InputLine(), Qt::Key_Return);
     EXPECT_TRUE(Shown(*dlg).contains(QStringLiteral("스킨 없이")));
     dlg->resize(300, 600);
     QCoreApplication::processEvents();
     EXPECT_EQ(dlg->InputLine()->geometry(), QRect(6, 533, 288, 52));
+
+    // The window rectangle comes back the same at the next start, frame
+    // and all: no creeping by the frame's size run after run.
+    dlg->move(120, 140);
+    QCoreApplication::processEvents();
+    const QRect window = dlg->frameGeometry();
+    dlg.reset();
+    for (int run = 0; run < 2; ++run) {
+        auto again = MakeHost();
+        EXPECT_EQ(again->frameGeometry(), window) << "run " << run;
+        EXPECT_EQ(again->size(), QSize(300, 600));
+    }
 }
 
 TEST_F(ControlDlgTest, ABrokenSkinGivesAFramedWindowWhoseMenuMovesItAndMinimises)
