@@ -26,8 +26,11 @@ protected:
             return m_dialog.OnKeyboardDragKey(key->key(), key->modifiers());
         }
         case QEvent::ShortcutOverride:
+            // Accepted: every key comes as a plain key press, no shortcut
+            // (Alt+F4, Alt+Space) fires during the loop.
+            event->accept();
+            return true;
         case QEvent::KeyRelease:
-        case QEvent::Shortcut:
             return true;
         case QEvent::MouseButtonPress:
         case QEvent::NonClientAreaMouseButtonPress:

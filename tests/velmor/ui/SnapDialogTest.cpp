@@ -263,6 +263,10 @@ TEST(SnapDialog, TheMenusMoveAndSizeRunFromTheKeyboardAndEscapePutsItBack)
     QTest::keyClick(w.get(), Qt::Key_Right);
     QTest::keyClick(w.get(), Qt::Key_Down, Qt::ControlModifier);
     EXPECT_EQ(w->pos(), QPoint(316, 301));
+    // No shortcut fires during the loop.
+    QTest::keyClick(w.get(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->IsKeyboardDragging());
     QTest::keyClick(w.get(), Qt::Key_Escape);
     EXPECT_FALSE(w->IsKeyboardDragging());
     EXPECT_EQ(w->geometry(), start);
@@ -292,4 +296,9 @@ TEST(SnapDialog, TheMenusMoveAndSizeRunFromTheKeyboardAndEscapePutsItBack)
     EXPECT_EQ(w->geometry().size(), QSize(216, 80));
     // Other windows were never touched.
     EXPECT_EQ(other->geometry(), QRect(100, 700, 100, 100));
+    // Outside the loop Alt+F4 closes the window.
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w.get(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_FALSE(w->isVisible());
 }
