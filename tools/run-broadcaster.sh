@@ -12,7 +12,8 @@ root=$(pwd)
 
 bash tools/install-deps.sh
 cmake --preset dev >/dev/null
-cmake --build --preset dev
+# Only the program and its neighbour files, not the test suite.
+cmake --build --preset dev --target velmor_exe velmor_assets
 
 python3 tools/service-site/service_site.py --port 18080 >/dev/null 2>&1 &
 site=$!

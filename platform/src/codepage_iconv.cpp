@@ -98,7 +98,11 @@ std::size_t Utf8ToAnsiBuffer(std::string_view utf8, char *out, std::size_t size)
         size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
         if (rc != static_cast<size_t>(-1) || errno == E2BIG)
             break;
-        // An invalid or cut-off sequence: one '?' for its first byte.
+        // An invalid or cut-off sequence: one '?' for its first byte, if the
+        // output has room for it. iconv reports a bad sequence before it
+        // looks at the room left, so a full output can arrive here.
+        if (outLeft == 0)
+            break;
         *outPtr++ = '?';
         --outLeft;
         ++inPtr;

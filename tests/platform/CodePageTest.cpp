@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -38,4 +40,31 @@ TEST(CodePage, BufferConversionStopsAtWholeCharacters)
     EXPECT_STREQ(out, "ab");
     EXPECT_EQ(Utf8ToAnsiBuffer("abc", out, 1), 0u);
     EXPECT_STREQ(out, "");
+}
+
+TEST(CodePage, BufferConversionNeverWritesPastItsEnd)
+{
+    // The caller's buffer is the first `size` bytes; the rest must stay as
+    // it was, whatever follows the text that filled the buffer.
+    struct Case {
+        std::string utf8;
+        std::size_t size;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"ab\xC3", 3, "ab"},                  // full, then a cut-off sequence
+        {"ab\xFF" "cd", 3, "ab"},             // full, then an invalid byte
+        {"\xEA\xB0\x80\xFF", 3, Utf8ToAnsi("가")}, // a syllable fills it
+        {"a\xC3", 3, "a?"},                   // the '?' still fits exactly
+        {"\xFF\xFF\xFF\xFF", 3, "??"},
+    };
+    for (const Case &c : cases) {
+        char buffer[16];
+        std::memset(buffer, 'Z', sizeof buffer);
+        const std::size_t used = Utf8ToAnsiBuffer(c.utf8, buffer, c.size);
+        EXPECT_EQ(used, c.expected.size()) << c.utf8;
+        EXPECT_EQ(std::string(buffer), c.expected) << c.utf8;
+        for (std::size_t i = c.size; i < sizeof buffer; ++i)
+            EXPECT_EQ(buffer[i], 'Z') << "byte " << i << " written for " << c.utf8;
+    }
 }

@@ -289,10 +289,14 @@ HRESULT CChatRoom::RenameSelf(std::string_view utf8Name)
     const std::string newName = platform::Utf8ToAnsi(utf8Name);
     if (newName.empty() || newName.size() > CHAT_MAX_NAME || newName.find('\0') != std::string::npos)
         return E_INVALIDARG;
+    const Role role = m_role.load();
+    // The host drops a guest's rename to its own name; taking it here would
+    // leave this guest's name out of step with the room.
+    if (role == ROLE_GUEST && newName == HostNameAnsi())
+        return E_INVALIDARG;
     const std::string oldName = OwnNameAnsi();
     if (newName == oldName)
         return S_FALSE;
-    const Role role = m_role.load();
     if (role == ROLE_HOST) {
         ShowRename(oldName, newName);
         m_members.RenameId(m_hostRowId, newName);

@@ -83,8 +83,9 @@ public:
     // Host: shows the line and sends it to every guest. Guest: sends it to
     // the host only; it shows when the host relays it back.
     HRESULT SpeakLine(std::string_view utf8Text);
-    // The nickname dialog's OK. E_INVALIDARG when the name is empty or longer
-    // than 14 CP949 bytes (the dialog refuses those itself), S_FALSE when it
+    // The nickname dialog's OK. E_INVALIDARG when the name is empty, longer
+    // than 14 CP949 bytes or, for a guest, "방장" (the dialog refuses those
+    // itself), S_FALSE when it
     // equals the current name. Host: shows the rename, renames its row and
     // sends it to every guest. Guest: sends it to the host and takes the
     // name at once; row and notice follow the host's relay.

@@ -1,6 +1,8 @@
 #include "CExploread.h"
 
-#include <QDesktopServices>
+#include "CLogFile.h"
+#include "platform/Process.h"
+
 #include <QUrl>
 
 CExploread::CExploread(QWidget *parent) : QTextBrowser(parent)
@@ -10,7 +12,21 @@ CExploread::CExploread(QWidget *parent) : QTextBrowser(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setOpenLinks(false);
     // Links in the banner open in the desktop's browser.
-    connect(this, &QTextBrowser::anchorClicked, this, [](const QUrl &link) { QDesktopServices::openUrl(link); });
+    m_openLink = [](const std::string &url) { return platform::OpenWithSystemHandler(url); };
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl &link) { OpenLink(link); });
+}
+
+bool CExploread::OpenLink(const QUrl &link)
+{
+    const QUrl target = QUrl(QString::fromStdString(m_url)).resolved(link);
+    // QUrl keeps schemes in lower case, so "HTTP:" compares as "http".
+    const QString scheme = target.scheme();
+    if (!target.isValid() || (scheme != QStringLiteral("http") && scheme != QStringLiteral("https")) ||
+        target.host().isEmpty()) {
+        VLOG("Exploread", "배너의 링크는 웹 주소만 엽니다: %s\n", link.toString().toUtf8().constData());
+        return false;
+    }
+    return m_openLink && m_openLink(target.toString(QUrl::FullyEncoded).toStdString());
 }
 
 CExploread::~CExploread()

@@ -1,6 +1,5 @@
 #include "CVelmorDlg.h"
 
-#include "CAboutDlg.h"
 #include "CAnimatedPicture.h"
 #include "CControlDlg.h"
 #include "CChatRichEd.h"
@@ -103,8 +102,7 @@ void CWMPEventDispatch::EndOfStream(long result)
 CVelmorDlg::CVelmorDlg(const CommandLineArgs &args, QWidget *parent) : CSnapDialog(parent), m_args(args)
 {
     g_pMainDlg = this;
-    setWindowTitle(QStringLiteral("Velmor"));
-    setWindowFlag(Qt::FramelessWindowHint, true);
+    setWindowTitle(QStringLiteral("Velmor 개인 방송"));
     setWindowIcon(QIcon(QStringLiteral(":/velmor/ui/velmor.png")));
     resize(560, 452);
 }
@@ -191,6 +189,9 @@ bool CVelmorDlg::OnInitDialog()
         m_pSkin->Refresh(-1);
         m_pSkinLayout = m_pSkin->GetRoot();
     }
+    // The skin draws the caption; without it the window keeps the window
+    // system's frame and title bar, so it can still be moved and closed.
+    SetSkinned(m_pSkinLayout != nullptr);
     connect(m_pSkin, &CSkinWidget::SkinMouseDown, this, &CVelmorDlg::OnSkinMouseDown);
     connect(m_pSkin, &CSkinWidget::SkinMouseUp, this, &CVelmorDlg::OnSkinMouseUp);
     connect(m_pSkin, &CSkinWidget::SkinSliderChanged, this, &CVelmorDlg::OnSkinSliderChanged);
@@ -210,6 +211,9 @@ bool CVelmorDlg::OnInitDialog()
             showMinimized();
     });
     ConnectSkinDrag(m_pSkin);
+
+    // 4. The about item at the end of the system menu.
+    AppendAboutItem(ServiceSiteUrl("/"));
 
     // The dialog's controls: device lists, preview, banner.
     m_videoCombo = new CSelectionCombo(this);
@@ -232,6 +236,7 @@ bool CVelmorDlg::OnInitDialog()
             delete m_pControlDlg;
             m_pControlDlg = nullptr;
         } else {
+            m_pControlDlg->AppendAboutItem(ServiceSiteUrl("/"));
             m_pControlDlg->hide();
         }
     }
@@ -573,14 +578,6 @@ void CVelmorDlg::OnCommandButton()
     }
 }
 
-void CVelmorDlg::OnSysCommand(int id)
-{
-    if (id == IDM_ABOUTBOX) {
-        CAboutDlg about(ServiceSiteUrl("/"), this);
-        about.exec();
-    }
-}
-
 void CVelmorDlg::OnAddressNotice()
 {
     if (m_args.start != 1 || m_pControlDlg == nullptr || m_pControlDlg->ChatDisplay() == nullptr)
@@ -822,7 +819,7 @@ void CVelmorDlg::RestoreWindowRect()
     // A rectangle without area would make the window vanish: keep the size.
     const int width = v[2] - v[0] > 0 ? v[2] - v[0] : current.width();
     const int height = v[3] - v[1] > 0 ? v[3] - v[1] : current.height();
-    setGeometry(v[0], v[1], width, height);
+    SetWindowRect(QRect(v[0], v[1], width, height));
     update();
 }
 

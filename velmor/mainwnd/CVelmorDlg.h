@@ -4,7 +4,9 @@
 // service when it goes on and off air) or the viewer (plays the host's
 // stream after an optional advertisement and joins the chat room). It is
 // drawn by the skin "Main" of Skin/Main.skn; its own controls (device lists,
-// preview, banner) sit on the rectangles of named skin objects.
+// preview, banner) sit on the rectangles of named skin objects. Without its
+// skin it is an ordinary framed window with the controls at their default
+// places. Its system menu ends with the about item.
 //
 // Threads: everything here runs on the window thread. The capture and write
 // threads share the sample queue (CSamplePath) and read the live and closing
@@ -73,7 +75,6 @@ public:
     static constexpr int IDC_CMD = 1012;
     static constexpr int IDC_AUDIO_PROPERTY = 1016;
     static constexpr int IDC_VIDEO_PROPERTY = 1017;
-    static constexpr int IDM_ABOUTBOX = 0x10;
     static constexpr const char *kPositionKey = "Software\\Quenta\\MainWindowArea\\Position";
 
     explicit CVelmorDlg(const CommandLineArgs &args, QWidget *parent = nullptr);
@@ -117,7 +118,6 @@ public:
     void OnAddressNotice();
     // WM_USER+1 and the end of the viewer start-up: open the broadcast.
     void StartWatching();
-    void OnSysCommand(int id);
 
     // Viewer: the player and its events.
     HRESULT CreatePlayer();

@@ -14,7 +14,15 @@
 
 #include <cstdio>
 
-CChangeName::CChangeName(const std::string &currentName, QWidget *parent) : QDialog(parent)
+namespace {
+
+// The host's own name, by which the room knows its host.
+constexpr const char kHostName[] = "방장";
+
+} // namespace
+
+CChangeName::CChangeName(const std::string &currentName, QWidget *parent, bool guest)
+    : QDialog(parent), m_guest(guest)
 {
     setWindowTitle(QStringLiteral("채팅이름바꾸기"));
     setFont(MakeKoreanFont(QStringLiteral("굴림"), 12));
@@ -46,6 +54,16 @@ void CChangeName::accept()
         char message[128];
         std::snprintf(message, sizeof message, "%d자 이내로 입력해주시기 바랍니다.", kMaxNameBytes);
         platform::ShowMessageBox(message, "Velmor", platform::MB_OK);
+        m_edit->setFocus();
+        return;
+    }
+    if (m_guest && text.empty()) {
+        platform::ShowMessageBox("채팅이름을 입력해주시기 바랍니다.", "Velmor", platform::MB_OK);
+        m_edit->setFocus();
+        return;
+    }
+    if (m_guest && text == kHostName) {
+        platform::ShowMessageBox("\"방장\"은 방장만 쓸 수 있는 이름입니다.", "Velmor", platform::MB_OK);
         m_edit->setFocus();
         return;
     }

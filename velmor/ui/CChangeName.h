@@ -1,7 +1,10 @@
 #pragma once
 // The nickname dialog "채팅이름바꾸기": shows the current name, lets the user
 // edit it and refuses names longer than 14 bytes (CP949) with a message;
-// an empty name keeps the dialog open without a word. GUI thread only.
+// for the host an empty name keeps the dialog open without a word.
+// A guest's dialog also refuses, with a message, the empty name and the
+// host's name "방장": the host drops such a rename, so taking it would leave
+// the guest's own name out of step with the room. GUI thread only.
 #include <QDialog>
 
 #include <string>
@@ -15,7 +18,8 @@ class CChangeName : public QDialog {
 public:
     static constexpr int kMaxNameBytes = 14;
 
-    CChangeName(const std::string &currentName, QWidget *parent = nullptr);
+    // `guest`: the dialog of a guest (see above).
+    CChangeName(const std::string &currentName, QWidget *parent = nullptr, bool guest = false);
 
     // The name the user confirmed (UTF-8); valid after the dialog was accepted.
     const std::string &NewName() const { return m_newName; }
@@ -30,4 +34,5 @@ private:
     QLineEdit *m_edit = nullptr; // edit 1038
     QPushButton *m_ok = nullptr;
     std::string m_newName;
+    bool m_guest = false;
 };

@@ -48,9 +48,9 @@ int Bottom(const QRect &r)
 CControlDlg::CControlDlg(QWidget *owner, IChatMainWindow *mainWindow)
     : CSnapDialog(nullptr), m_owner(owner), m_mainWindow(mainWindow)
 {
-    // A top-level window of its own (the desktop is its parent); the skin
-    // draws its caption and borders.
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    // A top-level window of its own (the desktop is its parent); once its
+    // skin has loaded the skin draws its caption and borders.
+    setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("텍스트창"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
@@ -101,10 +101,14 @@ bool CControlDlg::Create(const CommandLineArgs &args)
     if (SUCCEEDED(m_skin->LoadSkinFile(skinPath)) &&
         SUCCEEDED(m_skin->ApplySkin(QStringLiteral("Control")))) {
         m_skinRoot = m_skin->GetRoot();
+        SetSkinned(true);
         ConnectSkinDrag(m_skin);
         connect(m_skin, &CSkinWidget::SkinSystemCommand, this, &CControlDlg::OnSystemCommand);
     } else {
+        // Without its skin the window keeps a frame and title bar, so it can
+        // still be moved, sized and minimised.
         VLOG("ControlDlg", "스킨을 읽지 못했습니다: %s\n", m_skin->LastError().toUtf8().constData());
+        SetSkinned(false);
         m_skin->hide();
     }
     m_skin->lower();
@@ -298,7 +302,7 @@ void CControlDlg::ChangeName()
     if (!m_room)
         return;
     const std::string current = m_room->OwnName();
-    CChangeName dialog(current, this);
+    CChangeName dialog(current, this, m_room->GetRole() == CChatRoom::ROLE_GUEST);
     if (dialog.exec() != QDialog::Accepted)
         return;
     // The same name, byte for byte: nothing to tell anybody.
@@ -379,7 +383,7 @@ void CControlDlg::PlaceWindow()
 {
     QRect stored;
     if (ReadStoredRect(stored)) {
-        setGeometry(stored);
+        SetWindowRect(stored);
         return;
     }
     // Beside the main window: at its right edge and its top.
@@ -388,7 +392,7 @@ void CControlDlg::PlaceWindow()
         const QRect main = m_owner->frameGeometry();
         at = QPoint(main.x() + main.width(), main.y());
     }
-    setGeometry(QRect(at, QSize(kDefaultWidth, kDefaultHeight)));
+    SetWindowRect(QRect(at, QSize(kDefaultWidth, kDefaultHeight)));
 }
 
 // The room reports on the window thread, in the order things happened, so

@@ -6,7 +6,8 @@
 //
 // The main window creates it once, hidden and without a parent, with itself
 // as owner and its chat callbacks, then shows or hides it. The close box
-// only minimises it. Its rectangle is kept under HKEY_CURRENT_USER
+// (and "닫기" of its system menu) only minimises it. Without its skin it is
+// an ordinary framed window. Its rectangle is kept under HKEY_CURRENT_USER
 // "Software\Quenta\ControlWindowArea\Position".
 //
 // Threads: a GUI-thread object. The room reports to its display and

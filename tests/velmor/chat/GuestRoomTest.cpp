@@ -116,6 +116,9 @@ TEST_F(GuestRoom, TalksWithARealHost)
     ASSERT_TRUE(SpinUntil([&] { return g2.display.Has("welcome\r\n"); }));
     EXPECT_EQ(g2.display.Lines().back(), (Line{"welcome\r\n", 0x008000, 160, true}));
 
+    // The host's name is not a guest's to take: the host would drop it.
+    EXPECT_EQ(g1.room->RenameSelf("방장"), E_INVALIDARG);
+    EXPECT_EQ(g1.room->OwnName(), "손님1");
     // A guest renames itself: the name at once, the row on the relay.
     EXPECT_EQ(g1.room->RenameSelf("영희"), S_OK);
     EXPECT_EQ(g1.room->OwnName(), "영희");

@@ -1,7 +1,10 @@
 // The broadcaster's main window in this process, against the stand-in
 // service site, the in-process test devices and real players (ffprobe and
 // ffmpeg) reading its stream over loopback.
+#include "CAboutDlg.h"
 #include "CControlDlg.h"
+#include "CExploread.h"
+#include "CLinkTicker.h"
 #include "CChatRichEd.h"
 #include "CLogFile.h"
 #include "CSelectionCombo.h"
@@ -20,7 +23,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <fstream>
 
 #include "WindowTest.h"
 
@@ -131,8 +141,25 @@ TEST_F(MainWindow, PortForwardingNoticeOnlyWhenAddressesDiffer)
     ASSERT_TRUE(opened);
     CChatRichEd *display = dlg->ControlDlg()->ChatDisplay();
     const QString ports = QStringLiteral("%1, %2 2개의 포트를 포트포워딩").arg(lport).arg(elport);
-    EXPECT_TRUE(PumpUntil([&] { return display->toPlainText().contains(ports); }, 10000))
+    ASSERT_TRUE(PumpUntil([&] { return display->toPlainText().contains(ports); }, 10000))
         << display->toPlainText().toStdString();
+    // Both lines of the notice: every run RGB(255, 120, 0) at 170 twips
+    // (8.5 points), not bold, and no paragraph indent.
+    int blocks = 0;
+    for (QTextBlock b = display->document()->begin(); b.isValid(); b = b.next()) {
+        if (!b.text().contains(QStringLiteral("내부 아이피 환경은")) && !b.text().contains(ports))
+            continue;
+        ++blocks;
+        EXPECT_EQ(b.blockFormat().leftMargin(), 0.0) << b.text().toStdString();
+        EXPECT_EQ(b.blockFormat().textIndent(), 0.0);
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            EXPECT_EQ(f.foreground().color(), QColor(255, 120, 0)) << it.fragment().text().toStdString();
+            EXPECT_DOUBLE_EQ(f.font().pointSizeF(), 8.5);
+            EXPECT_FALSE(f.font().bold());
+        }
+    }
+    EXPECT_EQ(blocks, 2);
     dlg.reset();
 
     site.Answer("/login/getGlobalIP.jsp", "<start>" + GetLocalAddress() + "<end>\r\n");
@@ -290,4 +317,135 @@ TEST_F(MainWindow, EnterDoesNotCloseAndStartZeroHasNoRole)
     EXPECT_FALSE(Object("device_panel")->IsVisible());
     EXPECT_NE(dlg->ControlDlg(), nullptr);
     EXPECT_FALSE(dlg->StreamReady());
+}
+
+namespace {
+
+QAction *MenuItem(const QMenu *menu, int id)
+{
+    for (QAction *a : menu->actions())
+        if (!a->isSeparator() && a->data().toInt() == id)
+            return a;
+    return nullptr;
+}
+
+// Chooses the about item of `window`'s menu and checks the box it opens:
+// modal, over that window, its link text already scrolling.
+void ExpectAboutBox(CSnapDialog &window)
+{
+    QAction *about = MenuItem(window.SystemMenu(), CSnapDialog::IDM_ABOUTBOX);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->text(), QStringLiteral("Velmor 정보(&A)..."));
+    EXPECT_EQ(window.SystemMenu()->actions().last(), about);
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<CAboutDlg *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = true;
+        EXPECT_EQ(box->parentWidget(), &window);
+        EXPECT_TRUE(box->Ticker()->IsRunning());
+        box->accept();
+    });
+    about->trigger();
+    EXPECT_TRUE(seen);
+}
+
+} // namespace
+
+TEST_F(MainWindow, WithoutTheirSkinsBothWindowsGetAFrameAndTheMenuReachesTheAboutBox)
+{
+    // Main.skn missing, Control.skn broken.
+    std::filesystem::remove(ProgramDir() / "Skin" / "Main.skn");
+    {
+        std::ofstream broken(ProgramDir() / "Skin" / "Control.skn", std::ios::trunc);
+        broken << "}\n";
+    }
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU, CVelmorDlg::kPositionKey, key), S_OK);
+    key.WriteDword("Left", 40);
+    key.WriteDword("Top", 30);
+    key.WriteDword("Right", 640);
+    key.WriteDword("Bottom", 530);
+    Open(0);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(dlg->SkinLayout(), nullptr);
+    // The stored rectangle is the whole window, frame included.
+    Pump(50);
+    EXPECT_EQ(dlg->frameGeometry(), QRect(40, 30, 600, 500));
+    ASSERT_NE(dlg->ControlDlg(), nullptr);
+    ASSERT_EQ(dlg->ControlDlg()->SkinRoot(), nullptr);
+    for (CSnapDialog *w : {static_cast<CSnapDialog *>(dlg.get()), static_cast<CSnapDialog *>(dlg->ControlDlg())}) {
+        EXPECT_FALSE(w->windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_TRUE(w->windowFlags() & Qt::WindowTitleHint);
+        EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
+    }
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Velmor 개인 방송"));
+
+    // Alt+Space opens the menu at the client area's top-left corner.
+    dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    QTest::keyClick(dlg.get(), Qt::Key_Space, Qt::AltModifier);
+    ASSERT_TRUE(dlg->SystemMenu()->isVisible());
+    EXPECT_EQ(dlg->SystemMenu()->pos(), dlg->mapToGlobal(QPoint(0, 0)));
+    dlg->SystemMenu()->hide();
+    ExpectAboutBox(*dlg);
+    ExpectAboutBox(*dlg->ControlDlg());
+    EXPECT_TRUE(dlg->isVisible());
+    // "닫기" ends the main window like its close box.
+    MenuItem(dlg->SystemMenu(), CSnapDialog::SC_CLOSE)->trigger();
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->ControlDlg(), nullptr);
+}
+
+TEST_F(MainWindow, ARightClickOnTheSkinsCaptionOpensTheSystemMenu)
+{
+    Open(0);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(dlg->ControlDlg()->windowFlags() & Qt::FramelessWindowHint);
+    QMenu *menu = dlg->SystemMenu();
+    // The title bar, not the room title below it.
+    Click("bjtitle", Qt::RightButton, Qt::RightButton);
+    EXPECT_FALSE(menu->isVisible());
+    CSkinObject *caption = Object("caption");
+    ASSERT_NE(caption, nullptr);
+    const QPoint at = caption->GetFormRect().center();
+    QTest::mouseClick(dlg->windowHandle(), Qt::RightButton, {}, at);
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(menu->pos(), dlg->mapToGlobal(at));
+    menu->hide();
+    ExpectAboutBox(*dlg);
+}
+
+TEST_F(MainWindow, BannerLinksOpenOnlyWebAddresses)
+{
+    site.Answer("/ad/ad1.jsp",
+                "<html><body>"
+                "<p><a href=\"file:///etc/passwd\">FILELINK</a></p>"
+                "<p><a href=\"javascript:alert(1)\">SCRIPTLINK</a></p>"
+                "<p><a href=\"/event.jsp?id=3\">RELATIVELINK</a></p>"
+                "<p><a href=\"HTTPS://example.invalid/x\">SECURELINK</a></p>"
+                "<p><a href=\"x-kerrow://launch\">SCHEMELINK</a></p>"
+                "</body></html>");
+    Open(0);
+    ASSERT_TRUE(opened);
+    CExploread *banner = dlg->Banner();
+    std::vector<std::string> opened;
+    banner->SetLinkOpener([&](const std::string &url) {
+        opened.push_back(url);
+        return true;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return banner->IsLoaded(); }, 10000));
+    // Big enough to show every link, then a click on each, as the user would.
+    banner->setMask(QRegion());
+    banner->resize(600, 400);
+    for (const char *text : {"FILELINK", "SCRIPTLINK", "RELATIVELINK", "SECURELINK", "SCHEMELINK"}) {
+        const QTextCursor found = banner->document()->find(QString::fromLatin1(text));
+        ASSERT_FALSE(found.isNull()) << text;
+        QTextCursor inside(banner->document());
+        inside.setPosition(found.selectionStart() + 2);
+        const QPoint at = banner->cursorRect(inside).center();
+        QTest::mouseClick(banner->viewport(), Qt::LeftButton, {}, at);
+    }
+    EXPECT_EQ(opened, (std::vector<std::string>{site.BaseUrl() + "/event.jsp?id=3", "https://example.invalid/x"}));
 }

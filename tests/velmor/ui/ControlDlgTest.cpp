@@ -17,6 +17,7 @@
 
 #include <QApplication>
 
+#include <QAction>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -25,6 +26,10 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include <unistd.h>
 
@@ -138,6 +143,8 @@ TEST_F(ControlDlgTest, SkinPlacesTheControlsAndTheWindowDocksBesideTheMainWindow
     auto dlg = MakeHost();
     ASSERT_NE(dlg->SkinRoot(), nullptr);
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("텍스트창"));
+    // The skin draws the caption: no frame of the window system's.
+    EXPECT_TRUE(dlg->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(dlg->geometry(), Docked());
     const std::pair<QWidget *, const char *> controls[] = {{dlg->UserListFrame(), "ul_body"},
                                                            {dlg->UserList(), "ul"},
@@ -243,6 +250,46 @@ TEST_F(ControlDlgTest, RenamingToTheSameNameSendsNothingAndANewNameIsShown)
     EXPECT_EQ(Shown(*dlg), QStringLiteral("\n[방장]님의 채팅이름이 가나다라마바사로 변경되었습니다.\n"));
     EXPECT_EQ(dlg->GetOwnName(), "가나다라마바사");
     EXPECT_EQ(dlg->UserList()->GetItemText(0), "가나다라마바사");
+}
+
+TEST_F(ControlDlgTest, AGuestCannotTakeTheHostsNameOrNone)
+{
+    auto host = MakeHost();
+    CommandLineArgs args;
+    args.start = 2;
+    std::snprintf(args.curl, sizeof args.curl, "127.0.0.1");
+    args.cport = host->Room()->ListeningPort();
+    CControlDlg guest(&m_main, nullptr);
+    ASSERT_TRUE(guest.Create(args));
+    guest.show();
+    ASSERT_TRUE(PumpUntil([&] { return guest.GetOwnName() == "손님1"; }, 10000));
+
+    // "방장" and the empty name: a message each, the dialog stays open, and
+    // nothing changes here or at the host.
+    for (const QString &name : {QStringLiteral("방장"), QString()}) {
+        QTimer::singleShot(0, [name] {
+            auto *d = qobject_cast<CChangeName *>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            d->NameEdit()->setText(name);
+            d->OkButton()->click();
+            EXPECT_TRUE(d->isVisible());
+            d->reject();
+        });
+        guest.ChangeName();
+    }
+    EXPECT_EQ(m_boxes, (std::vector<std::string>{"\"방장\"은 방장만 쓸 수 있는 이름입니다.",
+                                                 "채팅이름을 입력해주시기 바랍니다."}));
+    Pump(200);
+    EXPECT_EQ(guest.GetOwnName(), "손님1");
+    EXPECT_EQ(host->UserList()->GetItemText(1), "손님1");
+    EXPECT_EQ(guest.UserList()->GetItemText(1), "손님1");
+
+    // Any other name goes through and comes back from the host.
+    AnswerRename(QStringLiteral("철수"));
+    guest.ChangeName();
+    EXPECT_TRUE(PumpUntil([&] { return host->UserList()->GetItemText(1) == "철수"; }, 10000));
+    EXPECT_TRUE(PumpUntil([&] { return guest.UserList()->GetItemText(1) == "철수"; }, 10000));
+    EXPECT_EQ(guest.GetOwnName(), "철수");
 }
 
 TEST_F(ControlDlgTest, OnlyOnesOwnRowOffersTheRename)
@@ -356,11 +403,77 @@ TEST_F(ControlDlgTest, WithoutASkinTheControlsKeepTheirTemplatePlaces)
     auto dlg = MakeHost();
     EXPECT_EQ(dlg->SkinRoot(), nullptr);
     EXPECT_FALSE(dlg->Skin()->isVisible());
-    EXPECT_EQ(dlg->InputLine()->geometry(), QRect(6, 428, 255, 52));
+    // Nothing would draw a caption: the window system's frame and title
+    // bar, with the window menu, minimise and close.
+    EXPECT_FALSE(dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowTitleHint);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowCloseButtonHint);
+    // The whole window, frame included, docks beside the main window; the
+    // controls keep the template's distances to the client edges.
+    EXPECT_EQ(dlg->frameGeometry(), Docked());
+    EXPECT_EQ(dlg->InputLine()->geometry(), QRect(6, dlg->height() - 15 - 52, dlg->width() - 12, 52));
     dlg->InputLine()->setPlainText(QStringLiteral("스킨 없이"));
     QTest::keyClick(dlg->InputLine(), Qt::Key_Return);
     EXPECT_TRUE(Shown(*dlg).contains(QStringLiteral("스킨 없이")));
     dlg->resize(300, 600);
     QCoreApplication::processEvents();
     EXPECT_EQ(dlg->InputLine()->geometry(), QRect(6, 533, 288, 52));
+
+    // The window rectangle comes back the same at the next start, frame
+    // and all: no creeping by the frame's size run after run.
+    dlg->move(120, 140);
+    QCoreApplication::processEvents();
+    const QRect window = dlg->frameGeometry();
+    dlg.reset();
+    for (int run = 0; run < 2; ++run) {
+        auto again = MakeHost();
+        EXPECT_EQ(again->frameGeometry(), window) << "run " << run;
+        EXPECT_EQ(again->size(), QSize(300, 600));
+    }
+}
+
+TEST_F(ControlDlgTest, ABrokenSkinGivesAFramedWindowWhoseMenuMovesItAndMinimises)
+{
+    TestDir broken("broken-skin");
+    std::filesystem::create_directories(broken.path() / "Skin");
+    {
+        std::ofstream skn(broken.path() / "Skin" / "Control.skn");
+        skn << "form Control {\n    size = 267, 495\n}\n}\n";
+    }
+    ASSERT_EQ(chdir(broken.path().c_str()), 0);
+    auto dlg = MakeHost();
+    EXPECT_EQ(dlg->SkinRoot(), nullptr);
+    EXPECT_FALSE(dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(dlg->windowFlags() & Qt::WindowTitleHint);
+
+    // "이동" from the menu: the arrows move it, and Enter ends the move
+    // without sending the input line.
+    dlg->InputLine()->setPlainText(QStringLiteral("아직 안 보냄"));
+    dlg->move(650, 40); // away from every edge it could snap to
+    const QPoint start = dlg->pos();
+    QAction *move = nullptr;
+    QAction *close = nullptr;
+    for (QAction *a : dlg->SystemMenu()->actions()) {
+        if (a->data().toInt() == CSnapDialog::SC_MOVE)
+            move = a;
+        if (a->data().toInt() == CSnapDialog::SC_CLOSE)
+            close = a;
+    }
+    ASSERT_NE(move, nullptr);
+    ASSERT_NE(close, nullptr);
+    move->trigger();
+    QTest::keyClick(dlg->InputLine(), Qt::Key_Down);
+    QTest::keyClick(dlg->InputLine(), Qt::Key_Return);
+    EXPECT_FALSE(dlg->IsKeyboardDragging());
+    EXPECT_EQ(dlg->pos(), start + QPoint(0, CSnapDialog::kKeyboardStep));
+    EXPECT_EQ(dlg->InputLine()->toPlainText(), QStringLiteral("아직 안 보냄"));
+    EXPECT_EQ(Shown(*dlg), QString());
+
+    // "닫기" minimises the chat window, as its close box does.
+    close->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->isMinimized());
+    EXPECT_NE(dlg->Room(), nullptr);
 }

@@ -1,5 +1,6 @@
 // The window layer of snapping: real frameless top-level windows (offscreen)
-// moved and sized through CSnapDialog, and the skin's caption driving it.
+// moved and sized through CSnapDialog, the skin's caption driving it, and
+// the system menu with its keyboard move and size.
 #include "CSkinWidget.h"
 #include "CSnapDialog.h"
 
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 
+#include <QMenu>
 #include <QScreen>
 #include <QTest>
 
@@ -125,4 +127,178 @@ form F {
     QTest::mouseMove(skin, QPoint(225, 165));
     QTest::mouseRelease(skin, Qt::LeftButton, {}, QPoint(225, 165));
     EXPECT_EQ(w->geometry(), QRect(320, 320, 230, 170));
+}
+
+namespace {
+
+// A skinned window: a caption that moves it and a plain frame below.
+std::unique_ptr<CSnapDialog> SkinnedWindow(const QRect &r, CSkinWidget **skinOut)
+{
+    auto w = std::make_unique<CSnapDialog>();
+    w->setWindowFlags(Qt::Window);
+    w->SetSkinned(true);
+    w->setGeometry(r);
+    auto *skin = new CSkinWidget(w.get());
+    EXPECT_EQ(const_cast<CSkin &>(skin->Skin())
+                  .Parse(QStringLiteral(R"(
+form F {
+    size = 200, 150
+    frame caption {
+        rect = 0, 0, 200, 20
+        action = move
+        text title {
+            rect = 4, 0, 100, 20
+            caption = "title"
+        }
+    }
+    frame body {
+        rect = 0, 20, 200, 130
+        fill = #ffffff
+    }
+}
+)"),
+                         QString()),
+              S_OK);
+    EXPECT_EQ(skin->ApplySkin(QString()), S_OK);
+    w->ConnectSkinDrag(skin);
+    w->show();
+    w->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    *skinOut = skin;
+    return w;
+}
+
+QStringList MenuTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (const QAction *a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+QAction *MenuItem(const QMenu *menu, int id)
+{
+    for (QAction *a : menu->actions())
+        if (!a->isSeparator() && a->data().toInt() == id)
+            return a;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(SnapDialog, TheSystemMenuOpensOnTheCaptionOnAltSpaceAndOnAnUnskinnedBackground)
+{
+    App<QApplication>();
+    CSkinWidget *skin = nullptr;
+    auto w = SkinnedWindow(QRect(100, 50, 200, 150), &skin);
+    EXPECT_TRUE(w->windowFlags() & Qt::FramelessWindowHint);
+    QMenu *menu = w->SystemMenu();
+    w->AppendAboutItem("http://127.0.0.1:1/");
+    EXPECT_EQ(MenuTexts(menu), (QStringList{QStringLiteral("이전 크기로(&R)"), QStringLiteral("이동(&M)"),
+                                            QStringLiteral("크기 조정(&S)"), QStringLiteral("최소화(&N)"),
+                                            QStringLiteral("최대화(&X)"), QStringLiteral("-"),
+                                            QStringLiteral("닫기(&C)\tAlt+F4"), QStringLiteral("-"),
+                                            QStringLiteral("Velmor 정보(&A)...")}));
+
+    // A right click on the body is nothing; on the caption (its text too)
+    // the menu opens where the button was released, with what does not
+    // apply greyed.
+    // (Clicks go through the window, as the window system delivers them.)
+    QTest::mouseClick(w->windowHandle(), Qt::RightButton, {}, QPoint(100, 80));
+    EXPECT_FALSE(menu->isVisible());
+    QTest::mouseClick(w->windowHandle(), Qt::RightButton, {}, QPoint(30, 10));
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(menu->pos(), QPoint(130, 60));
+    EXPECT_FALSE(MenuItem(menu, CSnapDialog::SC_RESTORE)->isEnabled());
+    EXPECT_FALSE(MenuItem(menu, CSnapDialog::SC_MAXIMIZE)->isEnabled());
+    EXPECT_TRUE(MenuItem(menu, CSnapDialog::SC_MOVE)->isEnabled());
+    EXPECT_TRUE(MenuItem(menu, CSnapDialog::SC_SIZE)->isEnabled());
+    menu->hide();
+    // A left click on the caption still only moves the window.
+    QTest::mouseClick(skin, Qt::LeftButton, {}, QPoint(150, 10));
+    EXPECT_FALSE(menu->isVisible());
+
+    // Alt+Space: below the caption's left end.
+    QTest::keyClick(w.get(), Qt::Key_Space, Qt::AltModifier);
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(menu->pos(), QPoint(100, 70));
+    menu->hide();
+
+    // Without a skin the window system's title bar is the caption, and a
+    // right click on the window's background opens our menu.
+    auto plain = std::make_unique<CSnapDialog>();
+    plain->setWindowFlags(Qt::Window);
+    plain->SetSkinned(false);
+    EXPECT_FALSE(plain->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(plain->windowFlags() & Qt::WindowTitleHint);
+    EXPECT_TRUE(plain->windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(plain->windowFlags() & Qt::WindowCloseButtonHint);
+    plain->setGeometry(400, 50, 200, 150);
+    plain->show();
+    QTest::mouseClick(plain->windowHandle(), Qt::RightButton, {}, QPoint(50, 60));
+    ASSERT_TRUE(plain->SystemMenu()->isVisible());
+    EXPECT_EQ(plain->SystemMenu()->pos(), QPoint(450, 110));
+    plain->SystemMenu()->hide();
+
+    // "최소화" and "닫기" do what they say.
+    MenuItem(plain->SystemMenu(), CSnapDialog::SC_MINIMIZE)->trigger();
+    EXPECT_TRUE(plain->isMinimized());
+    MenuItem(plain->SystemMenu(), CSnapDialog::SC_CLOSE)->trigger();
+    EXPECT_FALSE(plain->isVisible());
+}
+
+TEST(SnapDialog, TheMenusMoveAndSizeRunFromTheKeyboardAndEscapePutsItBack)
+{
+    App<QApplication>();
+    CSkinWidget *skin = nullptr;
+    auto w = SkinnedWindow(QRect(300, 300, 200, 150), &skin);
+    w->setMinimumSize(100, 80);
+    auto other = Window(QRect(100, 700, 100, 100));
+    const QRect start = w->geometry();
+
+    // 이동: 8 pixels an arrow, 1 with Ctrl; Escape puts it back.
+    MenuItem(w->SystemMenu(), CSnapDialog::SC_MOVE)->trigger();
+    ASSERT_TRUE(w->IsKeyboardDragging());
+    QTest::keyClick(w.get(), Qt::Key_Right);
+    QTest::keyClick(w.get(), Qt::Key_Right);
+    QTest::keyClick(w.get(), Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(w->pos(), QPoint(316, 301));
+    // No shortcut fires during the loop.
+    QTest::keyClick(w.get(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_TRUE(w->IsKeyboardDragging());
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    EXPECT_FALSE(w->IsKeyboardDragging());
+    EXPECT_EQ(w->geometry(), start);
+    // Enter keeps the place; keys after the loop are the window's again.
+    MenuItem(w->SystemMenu(), CSnapDialog::SC_MOVE)->trigger();
+    QTest::keyClick(w.get(), Qt::Key_Left);
+    QTest::keyClick(w.get(), Qt::Key_Up);
+    QTest::keyClick(w.get(), Qt::Key_Return);
+    EXPECT_FALSE(w->IsKeyboardDragging());
+    EXPECT_EQ(w->pos(), QPoint(292, 292));
+    QTest::keyClick(w.get(), Qt::Key_Left);
+    EXPECT_EQ(w->pos(), QPoint(292, 292));
+
+    // 크기 조정: the first arrow of an axis picks that edge and moves it;
+    // the minimum size holds.
+    MenuItem(w->SystemMenu(), CSnapDialog::SC_SIZE)->trigger();
+    ASSERT_TRUE(w->IsKeyboardDragging());
+    QTest::keyClick(w.get(), Qt::Key_Right);
+    QTest::keyClick(w.get(), Qt::Key_Right);
+    QTest::keyClick(w.get(), Qt::Key_Up);
+    EXPECT_EQ(w->geometry(), QRect(292, 284, 216, 158));
+    for (int i = 0; i < 20; ++i)
+        QTest::keyClick(w.get(), Qt::Key_Down);
+    EXPECT_EQ(w->geometry().size(), QSize(216, 80));
+    QTest::keyClick(w.get(), Qt::Key_Enter);
+    EXPECT_FALSE(w->IsKeyboardDragging());
+    EXPECT_EQ(w->geometry().size(), QSize(216, 80));
+    // Other windows were never touched.
+    EXPECT_EQ(other->geometry(), QRect(100, 700, 100, 100));
+    // Outside the loop Alt+F4 closes the window.
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    QTest::keyClick(w.get(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_FALSE(w->isVisible());
 }

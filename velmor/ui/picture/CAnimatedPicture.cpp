@@ -3,6 +3,26 @@
 #include <QFile>
 #include <QPainter>
 
+namespace {
+
+QRect FrameArea(const GifFrameBlock &info)
+{
+    return QRect(info.left, info.top, info.width, info.height);
+}
+
+// The frame's own pixels. A decoder may hand a frame back on a canvas of the
+// whole picture with the frame at its offset (Qt's GIF reader does), which
+// would be stretched into the frame's rectangle if drawn as it is; only the
+// frame's rectangle is kept, to be drawn at its offset unscaled.
+QImage FramePixels(const QImage &decoded, const GifFrameBlock &info)
+{
+    const QRect area = FrameArea(info);
+    if (decoded.size() == area.size())
+        return decoded;
+    return decoded.copy(area);
+}
+
+} // namespace
 
 CAnimatedPicture::CAnimatedPicture(QWidget *parent) : QWidget(parent)
 {
@@ -63,7 +83,7 @@ bool CAnimatedPicture::Load(const QByteArray &bytes)
             QByteArray::fromRawData(info.gif.data(), static_cast<qsizetype>(info.gif.size())), "GIF");
         if (picture.isNull())
             continue; // a frame that does not decode is skipped
-        m_frames.push_back({info, picture.convertToFormat(QImage::Format_ARGB32_Premultiplied)});
+        m_frames.push_back({info, FramePixels(picture, info).convertToFormat(QImage::Format_ARGB32_Premultiplied)});
     }
     if (m_frames.empty()) {
         UnLoad();
@@ -111,13 +131,15 @@ void CAnimatedPicture::ThreadAnimation()
     QImage saved;
     while (!m_exitRequested.load()) {
         const Frame &frame = m_frames[static_cast<std::size_t>(m_currentFrame)];
-        const QRect area(frame.info.left, frame.info.top, frame.info.width, frame.info.height);
+        const QRect area = FrameArea(frame.info);
         {
             std::lock_guard lock(m_drawLock);
             if (frame.info.disposal == 3)
                 saved = m_offscreen.copy(area);
+            // At its offset and natural size; its transparent pixels leave
+            // what the earlier frames drew.
             QPainter painter(&m_offscreen);
-            painter.drawImage(area, frame.picture);
+            painter.drawImage(area.topLeft(), frame.picture);
         }
         QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 

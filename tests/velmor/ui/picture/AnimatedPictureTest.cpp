@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -256,4 +257,49 @@ TEST_F(AnimatedPicture, DestroyedWhilePlaying)
     delete picture; // joins the thread; queued repaints for it are dropped
     QApplication::processEvents();
     SUCCEED();
+}
+
+TEST_F(AnimatedPicture, SmallFramesAreDrawnAtTheirOffsetsWithTheirDisposal)
+{
+    const QColor red(255, 0, 0), green(0, 255, 0), blue(0, 0, 255);
+    // A red picture, then a green 4 x 3 frame at (2, 1) with the disposal
+    // under test, then a blue 1 x 1 frame that holds (no control extension).
+    auto play = [&](int disposal) {
+        auto picture = std::make_unique<CAnimatedPicture>();
+        EXPECT_TRUE(picture->Load(Bytes(MakeGif(
+            8, 6, {{0, 0, 8, 6, 1, 0, 0}, {2, 1, 4, 3, 1, disposal, 1}, {7, 5, 1, 1, -1, 0, 2}}))));
+        picture->Draw();
+        EXPECT_TRUE(PumpUntil([&] { return picture->Snapshot().pixelColor(7, 5) == blue; }, 5000));
+        return picture;
+    };
+
+    // Disposal 0 leaves the green frame: exactly its 4 x 3 pixels, not the
+    // whole picture squeezed into them.
+    auto kept = play(0);
+    const QImage a = kept->Snapshot();
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (x == 7 && y == 5)
+                continue;
+            const bool inFrame = x >= 2 && x < 6 && y >= 1 && y < 4;
+            EXPECT_EQ(a.pixelColor(x, y), inFrame ? green : red) << x << "," << y;
+        }
+    }
+    kept->UnLoad();
+
+    // Disposal 2 gives the frame's area back to the background colour.
+    auto cleared = play(2);
+    const QImage b = cleared->Snapshot();
+    EXPECT_EQ(b.pixelColor(2, 1), cleared->palette().color(QPalette::Button));
+    EXPECT_EQ(b.pixelColor(5, 3), cleared->palette().color(QPalette::Button));
+    EXPECT_EQ(b.pixelColor(1, 1), red);
+    EXPECT_EQ(b.pixelColor(6, 3), red);
+    cleared->UnLoad();
+
+    // Disposal 3 puts back what was under the frame.
+    auto restored = play(3);
+    const QImage c = restored->Snapshot();
+    EXPECT_EQ(c.pixelColor(2, 1), red);
+    EXPECT_EQ(c.pixelColor(5, 3), red);
+    restored->UnLoad();
 }
