@@ -30,8 +30,10 @@ constexpr int kSendBufferBytes = 64 * 1024;
 // More simultaneous connections than this (players and unfinished requests)
 // are closed at once, so a flood cannot exhaust descriptors.
 constexpr std::size_t kMaxConnections = 256;
-// A request whose last line lacks its line end counts as complete once the
-// client has been quiet this long.
+// A request whose last line lacks its line end (ffmpeg's MMS-over-HTTP client
+// sends its last header so) counts as complete once the client has been quiet
+// this long. A request that stops after a whole line is not complete: it
+// waits for its blank line until kRequestTimeout, holding no player place.
 constexpr auto kRequestQuiet = std::chrono::milliseconds(150);
 // How long the end of the stream may take to reach the players.
 constexpr auto kEndFlushTime = std::chrono::milliseconds(1500);
@@ -407,7 +409,7 @@ void CWMWriterNetworkSink::Serve()
                 continue;
             }
             if (p.framed && !p.closeWhenFlushed)
-                p.Queue(Share(mms::MakeChunk(mms::kEndChunk, p.sequence++, 0, nullptr, 0)), now);
+                p.Queue(Share(mms::MakeEndOfBroadcastChunk()), now);
             p.closeWhenFlushed = true;
         }
         flushDeadline = now + kEndFlushTime;
@@ -559,10 +561,10 @@ void CWMWriterNetworkSink::Serve()
             if (p.dead)
                 continue;
             if (p.state == Player::State::Request) {
-                const bool quietWithRequestLine = !p.request.empty() &&
-                                                  p.request.find('\n') != std::string::npos &&
-                                                  now - p.lastByte >= kRequestQuiet;
-                if (quietWithRequestLine)
+                const bool quietWithOpenLastLine = !p.request.empty() && p.request.back() != '\n' &&
+                                                   p.request.find('\n') != std::string::npos &&
+                                                   now - p.lastByte >= kRequestQuiet;
+                if (quietWithOpenLastLine)
                     handleRequest(p, now);
                 else if (now - p.connected > kRequestTimeout)
                     closePlayer(p);

@@ -262,14 +262,57 @@ TEST_F(StreamServing, WindowsMediaPlayersGetFramedChunks)
     EXPECT_TRUE(garbage.ReadToEnd(3000));
     EXPECT_EQ(garbage.data.rfind("HTTP/1.0 400", 0), 0u) << garbage.data;
 
-    // The end: an end chunk for the framed player, then the close.
+    // The end: an end chunk for the framed player, then the close. Its
+    // reason field is 0 (nothing follows), so players end instead of
+    // reconnecting for another stream.
     StopBroadcast();
     EXPECT_TRUE(play.ReadToEnd(4000));
     chunks = Chunks(play.Body(), &ok);
     ASSERT_TRUE(ok);
     ASSERT_FALSE(chunks.empty());
     EXPECT_EQ(chunks.back().type, 'E');
+    EXPECT_EQ(chunks.back().sequence, 0u);
+    EXPECT_TRUE(chunks.back().payload.empty());
     EXPECT_TRUE(unterminated.ReadToEnd(4000));
+}
+
+TEST_F(StreamServing, UnfinishedRequestsHoldNoPlayerPlace)
+{
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    g_nLive = 1;
+    StartFeeding();
+    // Strangers that send a request line and then nothing.
+    const auto connected = Clock::now();
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 60; ++i) {
+        silent.push_back(std::make_unique<RawClient>());
+        ASSERT_TRUE(silent.back()->Connect(m_port)) << i;
+        ASSERT_TRUE(silent.back()->Send("GET / HTTP/1.0\r\n")) << i;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(m_net.NetworkSink()->PlayerCount(), 0);
+
+    // A real player still gets the stream.
+    std::string probed;
+    RunShell("timeout 20 ffprobe -v error -show_entries stream=codec_name,width,height -of compact " +
+                 Url("http", m_port),
+             &probed);
+    EXPECT_NE(probed.find("codec_name=wmv2|width=320|height=240"), std::string::npos) << probed;
+    EXPECT_EQ(m_net.NetworkSink()->PlayersRefused(), 0u);
+
+    // One of them finishes its request late: it is served then.
+    ASSERT_TRUE(silent[0]->Send("Host: 127.0.0.1\r\n\r\n"));
+    EXPECT_TRUE(silent[0]->ReadAtLeast(2000, 5000));
+    EXPECT_EQ(silent[0]->data.rfind("HTTP/1.0 200 OK", 0), 0u) << silent[0]->data;
+    // Nothing was sent to the others, and they are closed at the request's
+    // time limit.
+    std::this_thread::sleep_until(connected + CWMWriterNetworkSink::kRequestTimeout +
+                                  std::chrono::milliseconds(1500));
+    for (std::size_t i = 1; i < silent.size(); ++i) {
+        EXPECT_TRUE(silent[i]->ReadToEnd(1000)) << i;
+        EXPECT_TRUE(silent[i]->data.empty()) << i;
+    }
+    EXPECT_EQ(m_net.NetworkSink()->PlayerCount(), 1);
 }
 
 TEST_F(StreamServing, PausePictureUntilLiveThenTheCameraWithinTwoFrames)
