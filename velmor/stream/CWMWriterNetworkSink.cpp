@@ -35,8 +35,9 @@ constexpr std::size_t kMaxConnections = 256;
 // this long. A request that stops after a whole line is not complete: it
 // waits for its blank line until kRequestTimeout, holding no player place.
 constexpr auto kRequestQuiet = std::chrono::milliseconds(150);
-// How long the end of the stream may take to reach the players.
-constexpr auto kEndFlushTime = std::chrono::milliseconds(1500);
+// How long the end of the stream may take to reach the players (part of the
+// three seconds closing the window may take).
+constexpr auto kEndFlushTime = std::chrono::milliseconds(1000);
 
 std::string Lower(std::string s)
 {

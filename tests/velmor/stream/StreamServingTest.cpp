@@ -408,3 +408,71 @@ TEST_F(StreamServing, PausePictureUntilLiveThenTheCameraWithinTwoFrames)
     EXPECT_GT(pauseFrames, 20);
     EXPECT_GT(liveFrames, 15);
 }
+
+TEST_F(StreamServing, ACameraThatStopsLeavesAMovingStreamAndFlowingSound)
+{
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    g_nLive = 1;
+    StartFeeding();
+    RawClient viewer;
+    ASSERT_TRUE(viewer.Get(m_port));
+    // Reads for `ms`; returns the longest time without any data arriving.
+    auto readFor = [&](int ms) {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        auto last = Clock::now();
+        long long longestQuietMs = 0;
+        while (Clock::now() < until) {
+            const std::size_t before = viewer.data.size();
+            viewer.ReadSome(20);
+            if (viewer.data.size() > before) {
+                longestQuietMs = std::max(longestQuietMs, MsSince(last));
+                last = Clock::now();
+            }
+        }
+        return std::max(longestQuietMs, MsSince(last));
+    };
+    readFor(2000);
+    StopCamera(true); // for five seconds no picture comes
+    const long long quietWhileStopped = readFor(5000);
+    StopCamera(false);
+    readFor(2000);
+    StopBroadcast();
+    ASSERT_TRUE(viewer.ReadToEnd(5000));
+
+    // The viewer kept receiving: never more than the one second before the
+    // repeats start without data.
+    EXPECT_LT(quietWhileStopped, 1600);
+    const std::string file = m_dir.file("stalled.asf");
+    const std::string body = viewer.Body();
+    std::ofstream(file, std::ios::binary).write(body.data(), static_cast<std::streamsize>(body.size()));
+    auto times = [&](const char *stream) {
+        std::vector<double> t;
+        std::istringstream in(Capture(std::string("ffprobe -v error -select_streams ") + stream +
+                                      " -show_entries frame=pts_time -of csv=p=0 " + file));
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line != "N/A") // the decoder's last flush has no time
+                t.push_back(std::atof(line.c_str()));
+        return t;
+    };
+    const std::vector<double> video = times("v"), audio = times("a");
+    ASSERT_GT(video.size(), 2u);
+    ASSERT_GT(audio.size(), 2u);
+    auto largestGap = [](const std::vector<double> &t) {
+        double gap = 0;
+        for (std::size_t i = 1; i < t.size(); ++i)
+            gap = std::max(gap, t[i] - t[i - 1]);
+        return gap;
+    };
+    // Pictures throughout (the last one repeated while the camera was
+    // stopped, after at most a second), and sound without a hole.
+    EXPECT_LT(largestGap(video), 1.2);
+    EXPECT_GT(static_cast<double>(video.size()), (video.back() - video.front()) * 15 * 0.8);
+    EXPECT_GT(video.back() - video.front(), 7.5);
+    EXPECT_LT(largestGap(audio), 0.2);
+    EXPECT_GT(audio.back() - audio.front(), 7.0);
+    // Said once in the log, and once when pictures come again.
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "No picture for more than 1000 ms"), 1) << log;
+    EXPECT_EQ(Count(log, "Pictures arrive again"), 1) << log;
+    EXPECT_GT(m_path.PicturesRepeated(), 45u);
+}
