@@ -35,6 +35,10 @@ constexpr std::size_t kMaxConnections = 256;
 // this long. A request that stops after a whole line is not complete: it
 // waits for its blank line until kRequestTimeout, holding no player place.
 constexpr auto kRequestQuiet = std::chrono::milliseconds(150);
+// The packets since the last key frame are kept for players that join: a new
+// player starts at once with that key frame instead of waiting up to a second
+// for the next one. A bound in case key frames stop coming.
+constexpr std::size_t kMaxKeptPackets = 512;
 // How long the end of the stream may take to reach the players (part of the
 // three seconds closing the window may take).
 constexpr auto kEndFlushTime = std::chrono::milliseconds(1000);
@@ -295,6 +299,9 @@ void CWMWriterNetworkSink::Serve()
     std::list<Player> players;
     AsfBytes header;
     int videoStream = 0;
+    // The packets from the last key frame on; the first one trimmed for a
+    // joining player.
+    std::deque<AsfBytes> sinceKey;
     bool ended = false;
     bool stopping = false;
     Clock::time_point flushDeadline{};
@@ -329,8 +336,16 @@ void CWMWriterNetworkSink::Serve()
         return head;
     };
 
+    auto queuePacket = [&](Player &p, const AsfBytes &packet, Clock::time_point now) {
+        if (p.framed)
+            p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, packet->data(), packet->size())), now);
+        else
+            p.Queue(packet, now);
+    };
+
     // Sends the response head and the stream header to a player whose
-    // request has been accepted, now that a header exists.
+    // request has been accepted, now that a header exists, and the stream
+    // from the last key frame on.
     auto startPlayer = [&](Player &p, Clock::time_point now) {
         if (p.framed) {
             std::vector<std::uint8_t> chunk =
@@ -353,6 +368,11 @@ void CWMWriterNetworkSink::Serve()
         }
         p.state = Player::State::Streaming;
         p.waitingForKey = true;
+        if (p.closeWhenFlushed || sinceKey.empty())
+            return;
+        for (const AsfBytes &packet : sinceKey)
+            queuePacket(p, packet, now);
+        p.waitingForKey = false;
     };
 
     auto refuse = [&](Player &p, const char *status, Clock::time_point now) {
@@ -454,6 +474,7 @@ void CWMWriterNetworkSink::Serve()
         if (newHeader && header) {
             const auto info = asf::ParseHeader(header->data(), header->size());
             videoStream = info ? info->videoStream : 0;
+            sinceKey.clear();
             for (Player &p : players)
                 if (!p.dead && p.state == Player::State::WaitHeader)
                     startPlayer(p, now);
@@ -480,12 +501,19 @@ void CWMWriterNetworkSink::Serve()
                     send = joinPacket;
                     p.waitingForKey = false;
                 }
-                if (p.framed)
-                    p.Queue(
-                        Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, send->data(), send->size())),
-                        now);
+                queuePacket(p, send, now);
+            }
+            if (keyStart && videoStream) {
+                if (!joinChecked)
+                    if (auto trimmed = asf::MakeJoinPacket(packet->data(), packet->size(), videoStream))
+                        joinPacket = Share(std::move(*trimmed));
+                sinceKey.clear();
+                sinceKey.push_back(joinPacket);
+            } else if (!sinceKey.empty()) {
+                if (sinceKey.size() < kMaxKeptPackets)
+                    sinceKey.push_back(packet);
                 else
-                    p.Queue(send, now);
+                    sinceKey.clear(); // too far from a key frame to start there
             }
         }
         if ((ended || stopping) && flushDeadline == Clock::time_point{})
