@@ -237,6 +237,13 @@ void CSamplePath::RepeatStalledPicture()
         return;
     const DWORD input = m_net.VideoInput();
     std::lock_guard<std::mutex> lock(m_queueLock);
+    // While live the last picture the writer took stands still; paused (or
+    // before any picture) the pause picture does.
+    const bool live = g_nLive.load(std::memory_order_relaxed) && m_lastPicture;
+    const unsigned char *picture = live ? m_lastPicture->Data() : m_pauseImage.data();
+    const DWORD length = live ? m_lastPicture->length : m_pauseImageSize;
+    if (length == 0)
+        return; // no picture to repeat (the pause picture is not loaded)
     const DWORD now = CNetWrite::GetTickCount() - m_net.StartTick();
     if (!m_repeating) {
         if (static_cast<std::int32_t>(now - m_lastVideoMs) <= static_cast<std::int32_t>(kVideoStallMs))
@@ -247,11 +254,6 @@ void CSamplePath::RepeatStalledPicture()
         VLOG("VelmorDlg", "No picture for more than %u ms: the last picture is repeated %u times a second.\n",
              static_cast<unsigned>(kVideoStallMs), static_cast<unsigned>(fps));
     }
-    // While live the last picture the writer took stands still; paused (or
-    // before any picture) the pause picture does.
-    const bool live = g_nLive.load(std::memory_order_relaxed) && m_lastPicture;
-    const unsigned char *picture = live ? m_lastPicture->Data() : m_pauseImage.data();
-    const DWORD length = live ? m_lastPicture->length : m_pauseImageSize;
     for (;;) {
         const DWORD time =
             m_repeatFromMs + static_cast<DWORD>((m_repeatsInStall + 1) * 1000 / static_cast<std::uint64_t>(fps));
