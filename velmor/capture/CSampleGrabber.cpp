@@ -20,6 +20,8 @@ CSampleGrabber::~CSampleGrabber()
     // so no streaming thread is inside the probe.
     if (m_probeId)
         gst_pad_remove_probe(m_probePad.get(), m_probeId);
+    std::lock_guard<std::mutex> lock(m_scalerMutex);
+    m_scaler = Scaler{};
 }
 
 HRESULT CSampleGrabber::Create(std::shared_ptr<CSampleGrabber> &grabber)
@@ -232,6 +234,9 @@ void CSampleGrabber::Deliver(GstBuffer *buffer)
     if (!callback)
         return;
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    std::unique_lock<std::mutex> scalerLock(m_scalerMutex, std::defer_lock);
+    if (m_frameWidth.load() > 0)
+        scalerLock.lock(); // the scaled frame lives in the scaler until the callback returns
     buffer = ScaledForCallback(buffer);
     if (!buffer)
         return;

@@ -49,7 +49,9 @@ private:
     struct ConverterFree {
         void operator()(GstVideoConverter *c) const { gst_video_converter_free(c); }
     };
-    // The scaler for the current input caps (streaming thread only).
+    // The scaler for the current input caps: used on the streaming thread,
+    // freed with the grabber; guarded by m_scalerMutex (the thread sanitizer
+    // cannot see the graph's threads being joined).
     struct Scaler {
         platform::GstCapsPtr caps;
         std::unique_ptr<GstVideoConverter, ConverterFree> converter;
@@ -82,6 +84,7 @@ private:
     std::atomic<long> m_bytesPerSecond{0};
     std::atomic<int> m_frameWidth{0};
     std::atomic<int> m_frameHeight{0};
+    std::mutex m_scalerMutex;
     Scaler m_scaler;
     std::mutex m_lastMutex;
     platform::GstBufferPtr m_last;

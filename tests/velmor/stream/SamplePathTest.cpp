@@ -264,14 +264,23 @@ TEST_F(SamplePath, ClosingAfterAMinuteWithAStalledEncoderEndsWithinThreeSeconds)
     }
     EXPECT_GT(m_path.VideoBlocksDropped(), 0u);
     EXPECT_LE(mostQueued, CSamplePath::kMaxQueuedVideoBlocks + 4);
-    EXPECT_LT(ResidentKb() - residentAtStart, 64 * 1024);
+    // Sanitizer builds run several times slower and keep freed memory
+    // aside for a while; the bounds are the product's in normal builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr long kGrowthKb = 256 * 1024;
+    constexpr long long kCloseMs = 10000;
+#else
+    constexpr long kGrowthKb = 64 * 1024;
+    constexpr long long kCloseMs = 3000;
+#endif
+    EXPECT_LT(ResidentKb() - residentAtStart, kGrowthKb);
 
     const auto closing = std::chrono::steady_clock::now();
     StopBroadcast();
     const auto closeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - closing)
                              .count();
-    EXPECT_LT(closeMs, 3000);
+    EXPECT_LT(closeMs, kCloseMs);
     EXPECT_EQ(m_net.Writer(), nullptr);
     EXPECT_TRUE(viewer.ReadToEnd(1000)) << "the player is let go";
     EXPECT_NE(Log().find("queued blocks were not written; the encoder is behind."), std::string::npos) << Log();
@@ -292,12 +301,14 @@ TEST(SamplePathQueue, AStalledEncoderDropsTheOldestBlocksOfEachKind)
     log.Open(dir.file("velmor.log").c_str());
     SetAppLog(&log);
     g_nLive = 1;
+    long long feedingSeconds = 0;
     {
         FailingNetWrite net(FailingNetWrite::Fail::NoThreadButReady);
         CSamplePath path(net);
         ASSERT_EQ(net.InitWriter(&path), S_OK);
         ASSERT_EQ(net.StartNetworkStream(0), S_OK);
         const std::vector<unsigned char> audio(6400); // 50 ms
+        const auto feeding = std::chrono::steady_clock::now();
         for (int i = 0; i < 100; ++i) {
             auto frame = SolidFrame(static_cast<unsigned char>(i), 0, 0);
             VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
@@ -314,6 +325,9 @@ TEST(SamplePathQueue, AStalledEncoderDropsTheOldestBlocksOfEachKind)
             AudioSampleSink(0, second.data(), static_cast<long>(second.size()));
         EXPECT_EQ(path.QueuedBlocks(), CSamplePath::kMaxQueuedVideoBlocks + 3);
         EXPECT_EQ(path.AudioBlocksDropped(), 10u + 57u);
+        // (A sanitizer build on a busy machine takes seconds for this.)
+        feedingSeconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - feeding)
+                             .count();
         // A failed wait discards the queue without writing it.
         path.OnAsfWrite(-1);
         EXPECT_EQ(path.QueuedBlocks(), 0u);
@@ -326,9 +340,13 @@ TEST(SamplePathQueue, AStalledEncoderDropsTheOldestBlocksOfEachKind)
     SetAppLog(nullptr);
     const std::string text = TestDir::Read(dir.file("velmor.log"));
     // Logged at most once a second, not once per block.
-    EXPECT_EQ(Count(text, "video frames dropped"), 1) << text;
-    EXPECT_EQ(Count(text, "audio blocks dropped"), 1) << text;
-    EXPECT_EQ(Count(platform::AnsiToUtf8(text), "(VelmorDlg, "), 3) << text;
+    const int videoLines = Count(text, "video frames dropped");
+    const int audioLines = Count(text, "audio blocks dropped");
+    EXPECT_GE(videoLines, 1) << text;
+    EXPECT_LE(videoLines, feedingSeconds + 1) << text;
+    EXPECT_GE(audioLines, 1) << text;
+    EXPECT_LE(audioLines, feedingSeconds + 1) << text;
+    EXPECT_EQ(Count(platform::AnsiToUtf8(text), "(VelmorDlg, "), videoLines + audioLines + 1) << text;
     EXPECT_NE(platform::AnsiToUtf8(text).find("[ WAIT_FAILED ] ASF 파일 쓰기 이상 종료\n"),
               std::string::npos);
 }
