@@ -279,8 +279,8 @@ int Connect(int port)
 
 // When one frame passed each stage on its way to the player.
 enum Stage { kCaptured, kWritten, kEncoderIn, kEncoderOut, kMuxed, kReceived, kDecoded, kStages };
-const char *const kStageNames[kStages] = {"capture", "queue", "to encoder", "encoder", "muxer", "sink+socket",
-                                          "player"};
+const char *const kStageNames[kStages] = {"capture", "queue",       "to encoder", "encoder",
+                                          "muxer",   "sink+socket", "player"};
 
 struct Live : IWMWriterSink {
     CNetWrite net;
@@ -291,9 +291,9 @@ struct Live : IWMWriterSink {
     Clock::time_point start;
     // Frame number -> when it passed each stage (guarded by lock).
     std::map<int, std::array<Clock::time_point, kStages>> stages;
-    std::deque<int> inEncoder;           // frames inside the video encoder, oldest first
-    long long encoded = 0;               // frames out of the encoder so far
-    std::map<long long, int> encodedAs;  // encoder output count -> frame number
+    std::deque<int> inEncoder;          // frames inside the video encoder, oldest first
+    long long encoded = 0;              // frames out of the encoder so far
+    std::map<long long, int> encodedAs; // encoder output count -> frame number
     ObjectTracker muxed, received;
 
     void Mark(int n, Stage stage, Clock::time_point t)
@@ -371,12 +371,11 @@ struct Live : IWMWriterSink {
         while (packet && size - consumed >= packet) {
             // Object numbers repeat every 256 frames (17 s); the frame muxed
             // last under this number is the one that just arrived.
-            received.Packet(body + consumed, packet,
-                            [&](long long, std::uint32_t object) {
-                                const auto it = frameOfObject.find(object);
-                                if (it != frameOfObject.end())
-                                    Mark(it->second, kReceived, now);
-                            });
+            received.Packet(body + consumed, packet, [&](long long, std::uint32_t object) {
+                const auto it = frameOfObject.find(object);
+                if (it != frameOfObject.end())
+                    Mark(it->second, kReceived, now);
+            });
             consumed += packet;
         }
     }
@@ -421,11 +420,12 @@ struct Live : IWMWriterSink {
                 const long into = at % flashSamples;
                 if (into >= 3200)
                     continue;
-                const auto v =
-                    static_cast<std::int16_t>(20000 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(into) / 32000));
+                const auto v = static_cast<std::int16_t>(
+                    20000 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(into) / 32000));
                 for (int c = 0; c < 2; ++c) {
                     audio[static_cast<std::size_t>(s) * 4 + c * 2] = static_cast<unsigned char>(v & 0xFF);
-                    audio[static_cast<std::size_t>(s) * 4 + c * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+                    audio[static_cast<std::size_t>(s) * 4 + c * 2 + 1] =
+                        static_cast<unsigned char>((v >> 8) & 0xFF);
                 }
             }
             AudioSampleSink(0, audio.data(), static_cast<long>(audio.size()));
@@ -650,15 +650,17 @@ void BenchLive(int seconds, bool serveOnly, int audioBufferMs)
             if (!complete)
                 continue;
             for (int stage = 1; stage < kStages; ++stage)
-                perStage[static_cast<std::size_t>(stage)].push_back(Seconds(t[static_cast<std::size_t>(stage)] -
-                                                                            t[static_cast<std::size_t>(stage - 1)]) *
-                                                                    1000);
+                perStage[static_cast<std::size_t>(stage)].push_back(
+                    Seconds(t[static_cast<std::size_t>(stage)] - t[static_cast<std::size_t>(stage - 1)]) *
+                    1000);
         }
     }
     std::printf("latency by stage over %zu frames, median (p95) ms:", perStage[1].size());
     for (int stage = 1; stage < kStages; ++stage)
-        std::printf(" %s %.0f (%.0f)%s", kStageNames[stage], Percentile(perStage[static_cast<std::size_t>(stage)], 0.5),
-                    Percentile(perStage[static_cast<std::size_t>(stage)], 0.95), stage + 1 < kStages ? "," : "\n");
+        std::printf(" %s %.0f (%.0f)%s", kStageNames[stage],
+                    Percentile(perStage[static_cast<std::size_t>(stage)], 0.5),
+                    Percentile(perStage[static_cast<std::size_t>(stage)], 0.95),
+                    stage + 1 < kStages ? "," : "\n");
 
     const std::size_t body = recorded.find("\r\n\r\n");
     if (body != std::string::npos) {
@@ -731,10 +733,12 @@ int main(int argc, char **argv)
         return 0;
     }
     const int graphMs = MeasureAudioGraphBufferMs();
-    std::printf("-- live, sound in %d ms buffers (what the audio graph hands over from the test microphone)\n",
-                graphMs);
+    std::printf(
+        "-- live, sound in %d ms buffers (what the audio graph hands over from the test microphone)\n",
+        graphMs);
     BenchLive(liveSeconds, false, std::clamp(graphMs, 10, 1000));
-    std::printf("-- live, sound in 1000 ms buffers (a graph that fills the suggested 128000-byte allocator)\n");
+    std::printf(
+        "-- live, sound in 1000 ms buffers (a graph that fills the suggested 128000-byte allocator)\n");
     BenchLive(liveSeconds, false, 1000);
     return 0;
 }

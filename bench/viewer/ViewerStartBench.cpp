@@ -127,8 +127,8 @@ int main(int argc, char **argv)
     std::filesystem::copy(ProgramPath("Skin"), dir.path() / "host" / "Skin",
                           std::filesystem::copy_options::recursive);
     ChildProgram host(ProgramPath("Velmor.exe"),
-                      {"/u", "-start", "1", "-lport", std::to_string(lport), "-elport", std::to_string(elport),
-                       "-onairrul", site.BaseUrl() + "/onair.jsp"},
+                      {"/u", "-start", "1", "-lport", std::to_string(lport), "-elport",
+                       std::to_string(elport), "-onairrul", site.BaseUrl() + "/onair.jsp"},
                       dir.path() / "host",
                       {"VELMOR_SERVICE_URL=" + site.BaseUrl(),
                        "VELMOR_REGISTRY_DIR=" + (dir.path() / "host-registry").string(),
@@ -151,17 +151,19 @@ int main(int argc, char **argv)
         const Run r = StartViewer(viewerDir, site, lport, elport);
         if (!r.ok)
             continue;
-        std::printf("  run %d: %.0f ms to the first picture (start-up %.0f, decoding %.0f, buffering %.0f ms)\n",
-                    i + 1, r.total, r.startup, r.decoded, r.buffered);
+        std::printf(
+            "  run %d: %.0f ms to the first picture (start-up %.0f, decoding %.0f, buffering %.0f ms)\n",
+            i + 1, r.total, r.startup, r.decoded, r.buffered);
         total.push_back(r.total);
         startup.push_back(r.startup);
         decoded.push_back(r.decoded);
         buffered.push_back(r.buffered);
     }
-    std::printf("viewer start: start to first decoded picture shown, median of %zu runs: %.0f ms (target <= 2000 "
-                "ms); program start-up to opening the stream %.0f ms, then to the first decoded picture %.0f ms "
-                "(connecting, a key frame, decoding), then buffering until it plays %.0f ms\n",
-                total.size(), Median(total), Median(startup), Median(decoded), Median(buffered));
+    std::printf(
+        "viewer start: start to first decoded picture shown, median of %zu runs: %.0f ms (target <= 2000 "
+        "ms); program start-up to opening the stream %.0f ms, then to the first decoded picture %.0f ms "
+        "(connecting, a key frame, decoding), then buffering until it plays %.0f ms\n",
+        total.size(), Median(total), Median(startup), Median(decoded), Median(buffered));
     host.Signal(SIGTERM);
     host.Wait(10000);
     host.Forget();

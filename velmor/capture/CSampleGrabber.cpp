@@ -169,10 +169,10 @@ bool CSampleGrabber::PrepareScaler(int width, int height)
         destWidth = std::clamp(static_cast<int>(height * inShape + 0.5) & ~1, 2, width);
     GstStructure *options = gst_structure_new(
         "GstVideoConverter", GST_VIDEO_CONVERTER_OPT_DEST_X, G_TYPE_INT, (width - destWidth) / 2,
-        GST_VIDEO_CONVERTER_OPT_DEST_Y, G_TYPE_INT, (height - destHeight) / 2, GST_VIDEO_CONVERTER_OPT_DEST_WIDTH,
-        G_TYPE_INT, destWidth, GST_VIDEO_CONVERTER_OPT_DEST_HEIGHT, G_TYPE_INT, destHeight,
-        GST_VIDEO_CONVERTER_OPT_FILL_BORDER, G_TYPE_BOOLEAN, TRUE, GST_VIDEO_CONVERTER_OPT_BORDER_ARGB,
-        G_TYPE_UINT, 0xFF000000u, nullptr);
+        GST_VIDEO_CONVERTER_OPT_DEST_Y, G_TYPE_INT, (height - destHeight) / 2,
+        GST_VIDEO_CONVERTER_OPT_DEST_WIDTH, G_TYPE_INT, destWidth, GST_VIDEO_CONVERTER_OPT_DEST_HEIGHT,
+        G_TYPE_INT, destHeight, GST_VIDEO_CONVERTER_OPT_FILL_BORDER, G_TYPE_BOOLEAN, TRUE,
+        GST_VIDEO_CONVERTER_OPT_BORDER_ARGB, G_TYPE_UINT, 0xFF000000u, nullptr);
     // Takes the options.
     m_scaler.converter.reset(gst_video_converter_new(&m_scaler.in, &m_scaler.out, options));
     m_scaler.output.reset(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&m_scaler.out), nullptr));
@@ -180,9 +180,9 @@ bool CSampleGrabber::PrepareScaler(int width, int height)
         m_scaler.converter.reset();
         return false;
     }
-    VLOG("Video", "Frames of %dx%d are scaled to %dx%d (picture %dx%d at %d,%d).\n", GST_VIDEO_INFO_WIDTH(&in),
-         GST_VIDEO_INFO_HEIGHT(&in), width, height, destWidth, destHeight, (width - destWidth) / 2,
-         (height - destHeight) / 2);
+    VLOG("Video", "Frames of %dx%d are scaled to %dx%d (picture %dx%d at %d,%d).\n",
+         GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), width, height, destWidth, destHeight,
+         (width - destWidth) / 2, (height - destHeight) / 2);
     return true;
 }
 

@@ -104,8 +104,8 @@ HRESULT CMediaPlayer::Create()
     // What playing a stream needs is loaded meanwhile, while the window
     // starts up, instead of when the URL is opened.
     m_preload = std::thread([] {
-        for (const char *plugin : {"soup", "typefindfunctions", "asf", "libav", "videoconvertscale", "videoconvert",
-                                   "audioconvert", "audioresample", "volume", "app"})
+        for (const char *plugin : {"soup", "typefindfunctions", "asf", "libav", "videoconvertscale",
+                                   "videoconvert", "audioconvert", "audioresample", "volume", "app"})
             if (GstPlugin *loaded = gst_plugin_load_by_name(plugin))
                 gst_object_unref(loaded);
     });
@@ -212,8 +212,8 @@ GstFlowReturn CMediaPlayer::OnNewPreroll(GstElement *, gpointer self)
     // moment is noted (the picture itself comes again as a sample).
     auto *player = static_cast<CMediaPlayer *>(self);
     long long none = 0;
-    player->m_firstDecodedAtNs.compare_exchange_strong(none,
-                                                       std::chrono::steady_clock::now().time_since_epoch().count());
+    player->m_firstDecodedAtNs.compare_exchange_strong(
+        none, std::chrono::steady_clock::now().time_since_epoch().count());
     return GST_FLOW_OK;
 }
 
@@ -239,8 +239,8 @@ GstFlowReturn CMediaPlayer::OnNewSample(GstElement *sink, gpointer self)
     QImage frame = QImage(map.data(), width, height, stride, QImage::Format_RGB32).copy();
     player->m_framesDecoded.fetch_add(1);
     long long none = 0;
-    player->m_firstPictureAtNs.compare_exchange_strong(none,
-                                                       std::chrono::steady_clock::now().time_since_epoch().count());
+    player->m_firstPictureAtNs.compare_exchange_strong(
+        none, std::chrono::steady_clock::now().time_since_epoch().count());
     QMetaObject::invokeMethod(player, [player, frame] { player->DeliverFrame(frame); }, Qt::QueuedConnection);
     return GST_FLOW_OK;
 }

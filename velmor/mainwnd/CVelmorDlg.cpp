@@ -793,8 +793,9 @@ void CVelmorDlg::WriteStatusFile()
         std::fprintf(f,
                      "state=%ld\nframes=%llu\nurls=%zu\nurl=%s\nopened_ns=%lld\nfirst_decoded_ns=%lld\n"
                      "first_picture_ns=%lld\n",
-                     m_spWMPPlayer->playState(), m_spWMPPlayer->FramesDecoded(), m_spWMPPlayer->OpenedURLs().size(),
-                     m_spWMPPlayer->URL().c_str(), m_spWMPPlayer->OpenedAtNs(), m_spWMPPlayer->FirstDecodedAtNs(),
+                     m_spWMPPlayer->playState(), m_spWMPPlayer->FramesDecoded(),
+                     m_spWMPPlayer->OpenedURLs().size(), m_spWMPPlayer->URL().c_str(),
+                     m_spWMPPlayer->OpenedAtNs(), m_spWMPPlayer->FirstDecodedAtNs(),
                      m_spWMPPlayer->FirstPictureAtNs());
         std::fclose(f);
         std::rename(tmp.c_str(), path);

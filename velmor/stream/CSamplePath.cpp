@@ -255,8 +255,8 @@ void CSamplePath::RepeatStalledPicture()
              static_cast<unsigned>(kVideoStallMs), static_cast<unsigned>(fps));
     }
     for (;;) {
-        const DWORD time =
-            m_repeatFromMs + static_cast<DWORD>((m_repeatsInStall + 1) * 1000 / static_cast<std::uint64_t>(fps));
+        const DWORD time = m_repeatFromMs + static_cast<DWORD>((m_repeatsInStall + 1) * 1000 /
+                                                               static_cast<std::uint64_t>(fps));
         if (static_cast<std::int32_t>(now - time) < 0)
             break;
         SampleBlock *block = SampleBlock::Create(input, time, picture, length);

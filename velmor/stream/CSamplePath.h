@@ -114,9 +114,9 @@ private:
     std::deque<SampleBlock *> m_queue;
     std::size_t m_queuedVideo = 0;
     DWORD m_queuedAudioMs = 0;
-    DWORD m_lastVideoMs = 0;     // time of the last picture queued, captured or repeated
-    bool m_repeating = false;    // no picture came for kVideoStallMs: repeats are queued
-    DWORD m_repeatFromMs = 0;    // the repeats are stamped from here at the frame rate
+    DWORD m_lastVideoMs = 0;  // time of the last picture queued, captured or repeated
+    bool m_repeating = false; // no picture came for kVideoStallMs: repeats are queued
+    DWORD m_repeatFromMs = 0; // the repeats are stamped from here at the frame rate
     std::uint64_t m_repeatsInStall = 0;
     DWORD m_audioEndMs = 0;        // where the audio queued so far ends
     bool m_feedingSilence = false; // no audio graph: silence follows the video clock

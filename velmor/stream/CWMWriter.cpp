@@ -322,9 +322,9 @@ HRESULT CWMWriter::WriteSample(DWORD input, QWORD time100ns, DWORD /*flags*/, CW
 
     // Wait for room in front of the encoder, but never for long: a stalled
     // encoder must not hold up the thread that writes, nor a closing owner.
-    const auto deadline =
-        std::min(std::chrono::steady_clock::now() + kRoomWait,
-                 std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_waitLimit.load())));
+    const auto deadline = std::min(
+        std::chrono::steady_clock::now() + kRoomWait,
+        std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_waitLimit.load())));
     while (gst_app_src_get_current_level_bytes(GST_APP_SRC(in.appsrc)) + length > in.maxQueuedBytes) {
         if (std::chrono::steady_clock::now() >= deadline || PollBusForError()) {
             ++m_samplesDropped;
@@ -378,8 +378,9 @@ HRESULT CWMWriter::EndWriting()
         gst_app_src_end_of_stream(GST_APP_SRC(in.appsrc));
     HRESULT hr = S_OK;
     if (m_bus) {
-        platform::GstMessagePtr msg(gst_bus_timed_pop_filtered(
-            m_bus.get(), kEndWaitMs * GST_MSECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        platform::GstMessagePtr msg(
+            gst_bus_timed_pop_filtered(m_bus.get(), kEndWaitMs * GST_MSECOND,
+                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) {
             hr = E_FAIL;
             if (!msg)

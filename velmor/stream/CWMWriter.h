@@ -112,5 +112,6 @@ private:
 
     std::atomic<std::uint64_t> m_packetsOut{0};
     std::atomic<std::uint64_t> m_samplesDropped{0};
-    std::atomic<std::chrono::steady_clock::rep> m_waitLimit{std::chrono::steady_clock::duration::max().count()};
+    std::atomic<std::chrono::steady_clock::rep> m_waitLimit{
+        std::chrono::steady_clock::duration::max().count()};
 };

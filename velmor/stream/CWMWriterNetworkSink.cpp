@@ -338,7 +338,8 @@ void CWMWriterNetworkSink::Serve()
 
     auto queuePacket = [&](Player &p, const AsfBytes &packet, Clock::time_point now) {
         if (p.framed)
-            p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, packet->data(), packet->size())), now);
+            p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, packet->data(), packet->size())),
+                    now);
         else
             p.Queue(packet, now);
     };

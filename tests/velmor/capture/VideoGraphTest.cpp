@@ -189,8 +189,8 @@ TEST_F(VideoGraph, CamerasWithout320x240DeliverScaledFramesWithBorders)
     struct Case {
         const char *name;
         const char *caps;
-        int width, height;      // the camera's mode
-        int left, top;          // where the picture starts in the 320x240 frame
+        int width, height; // the camera's mode
+        int left, top;     // where the picture starts in the 320x240 frame
     };
     const Case cases[] = {
         {"Cam CIF", "video/x-raw,format=I420,width=352,height=288,framerate=15/1", 352, 288, 14, 0},
@@ -439,7 +439,6 @@ TEST_F(VideoGraph, ScreenAfterCameraLeavesNoCameraFormats)
     EXPECT_EQ(video.m_pVideoCapture, nullptr);
     EXPECT_NE(video.m_pScreenSource, nullptr);
 }
-
 
 TEST_F(VideoGraph, RendererPaintsIntoThePreviewTargetUntilReleased)
 {

@@ -32,8 +32,8 @@ TEST_F(LiveCamera, A1280x720CameraGivesA320x240StreamWithBorders)
              &probed);
     const std::string rawFile = m_dir.file("hd.rgb");
     std::string decodeLog;
-    RunShell("timeout 20 ffmpeg -nostdin -v error -i " + url + " -map 0:v -frames:v 30 -f rawvideo -pix_fmt rgb24 -y " +
-                 rawFile,
+    RunShell("timeout 20 ffmpeg -nostdin -v error -i " + url +
+                 " -map 0:v -frames:v 30 -f rawvideo -pix_fmt rgb24 -y " + rawFile,
              &decodeLog);
 
     // What the main window does when it closes.

@@ -277,13 +277,14 @@ TEST_F(SamplePath, ClosingAfterAMinuteWithAStalledEncoderEndsWithinThreeSeconds)
 
     const auto closing = std::chrono::steady_clock::now();
     StopBroadcast();
-    const auto closeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - closing)
-                             .count();
+    const auto closeMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - closing)
+            .count();
     EXPECT_LT(closeMs, kCloseMs);
     EXPECT_EQ(m_net.Writer(), nullptr);
     EXPECT_TRUE(viewer.ReadToEnd(1000)) << "the player is let go";
-    EXPECT_NE(Log().find("queued blocks were not written; the encoder is behind."), std::string::npos) << Log();
+    EXPECT_NE(Log().find("queued blocks were not written; the encoder is behind."), std::string::npos)
+        << Log();
 }
 
 TEST_F(SamplePath, WritingWithoutAWriterLogsAndFails)
@@ -326,8 +327,9 @@ TEST(SamplePathQueue, AStalledEncoderDropsTheOldestBlocksOfEachKind)
         EXPECT_EQ(path.QueuedBlocks(), CSamplePath::kMaxQueuedVideoBlocks + 3);
         EXPECT_EQ(path.AudioBlocksDropped(), 10u + 57u);
         // (A sanitizer build on a busy machine takes seconds for this.)
-        feedingSeconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - feeding)
-                             .count();
+        feedingSeconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - feeding)
+                .count();
         // A failed wait discards the queue without writing it.
         path.OnAsfWrite(-1);
         EXPECT_EQ(path.QueuedBlocks(), 0u);

@@ -68,7 +68,8 @@ Pictures AskPictures(int rcPort)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     rc.Send("stats\n");
-    while (rc.data.find("end of statistical info") == std::string::npos && !rc.closed && Clock::now() < deadline)
+    while (rc.data.find("end of statistical info") == std::string::npos && !rc.closed &&
+           Clock::now() < deadline)
         rc.ReadSome(100);
     p.answer = rc.data;
     // ("video decoded" is no count of pictures: VLC 3 adds one for every
@@ -109,7 +110,8 @@ TEST_F(VlcPlayer, PlaysHttpAndMmshAndEndsWithTheBroadcast)
         ::chmod(m_dir.path().c_str(), 0755);
         ::chmod(p.home.c_str(), 0777);
         p.rcPort = FreeLoopbackPort();
-        p.vlc = StartVlc(p.home, std::string(p.scheme) + "://127.0.0.1:" + std::to_string(m_port) + "/", p.rcPort);
+        p.vlc = StartVlc(p.home, std::string(p.scheme) + "://127.0.0.1:" + std::to_string(m_port) + "/",
+                         p.rcPort);
         ASSERT_TRUE(p.vlc->Started()) << p.scheme;
     }
 
