@@ -245,6 +245,14 @@ void CSamplePath::RepeatStalledPicture()
     if (length == 0)
         return; // no picture to repeat (the pause picture is not loaded)
     const DWORD now = CNetWrite::GetTickCount() - m_net.StartTick();
+    if (!m_serving) {
+        // The stall clock starts when the writer is ready, not at the start
+        // tick: starting the encoders may itself take a second.
+        m_serving = true;
+        if (static_cast<std::int32_t>(now - m_lastVideoMs) > 0)
+            m_lastVideoMs = now;
+        return;
+    }
     if (!m_repeating) {
         if (static_cast<std::int32_t>(now - m_lastVideoMs) <= static_cast<std::int32_t>(kVideoStallMs))
             return;

@@ -115,6 +115,7 @@ private:
     std::size_t m_queuedVideo = 0;
     DWORD m_queuedAudioMs = 0;
     DWORD m_lastVideoMs = 0;  // time of the last picture queued, captured or repeated
+    bool m_serving = false;   // the write thread has seen the writer ready
     bool m_repeating = false; // no picture came for kVideoStallMs: repeats are queued
     DWORD m_repeatFromMs = 0; // the repeats are stamped from here at the frame rate
     std::uint64_t m_repeatsInStall = 0;
