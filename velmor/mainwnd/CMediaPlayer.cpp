@@ -93,11 +93,12 @@ HRESULT CMediaPlayer::Create()
     if (audio)
         g_object_set(playbin.get(), "audio-sink", audio.get(), nullptr);
     g_object_set(playbin.get(), "volume", m_volume / 100.0, "mute", m_mute ? TRUE : FALSE, nullptr);
-    // Half a second of network buffering: enough to ride out a hiccup, short
-    // enough that a viewer starts soon and is not far behind the broadcaster.
-    // (The network queue's rate estimate makes it wait for about twice as
-    // much data before it reports the buffer full.)
-    g_object_set(playbin.get(), "buffer-duration", static_cast<gint64>(500 * GST_MSECOND), nullptr);
+    // A short network buffer, so a viewer starts soon and stays close to the
+    // broadcaster. The network queue measures it with its estimate of the
+    // incoming rate, which starts high (the broadcaster sends the stream since
+    // the last key frame at once): in practice it waits for about a second of
+    // data before it reports the buffer full, enough to ride out a hiccup.
+    g_object_set(playbin.get(), "buffer-duration", static_cast<gint64>(250 * GST_MSECOND), nullptr);
 
     m_bus.reset(gst_element_get_bus(playbin.get()));
     m_playbin = std::move(playbin);
