@@ -15,7 +15,7 @@ PACKAGES=(
   gstreamer1.0-alsa gstreamer1.0-x gstreamer1.0-plugins-base-apps
   ffmpeg
   # network and archives
-  libcurl4-openssl-dev libmspack-dev gcab cabextract
+  libcurl4-openssl-dev libssl-dev libmspack-dev gcab cabextract curl
   # tests
   googletest libgtest-dev libgmock-dev
   # desktop stand-ins for headless runs and screenshots; Korean fonts

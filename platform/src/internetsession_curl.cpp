@@ -1,21 +1,9 @@
 #include "platform/InternetSession.h"
 
-#include <curl/curl.h>
-
-#include <mutex>
+#include "platform/CurlHolders.h"
 
 namespace platform {
 namespace {
-
-struct CurlDeleter {
-    void operator()(CURL *c) const { curl_easy_cleanup(c); }
-};
-using CurlHandle = std::unique_ptr<CURL, CurlDeleter>;
-
-struct CurlHeadersDeleter {
-    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
-};
-using CurlHeaders = std::unique_ptr<curl_slist, CurlHeadersDeleter>;
 
 struct Transfer {
     std::string body;
@@ -39,12 +27,6 @@ int OnProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return t->abort->load() ? 1 : 0;
 }
 
-void GlobalInit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 } // namespace
 
 bool CHttpFile::ReadString(std::string &line, std::size_t bufferBytes)
@@ -66,7 +48,7 @@ bool CHttpFile::ReadString(std::string &line, std::size_t bufferBytes)
 
 CInternetSession::CInternetSession()
 {
-    GlobalInit();
+    CurlGlobalInit();
 }
 
 CInternetSession::~CInternetSession() = default;
@@ -82,8 +64,9 @@ std::unique_ptr<CHttpFile> CInternetSession::OpenURL(const std::string &url)
     Transfer transfer;
     transfer.limit = maxBodyBytes;
     transfer.abort = &m_abort;
-    CurlHeaders headers(curl_slist_append(nullptr, "Cache-Control: no-cache"));
-    curl_slist_append(headers.get(), "Pragma: no-cache");
+    CurlHeaders headers;
+    if (!AppendHeader(headers, "Cache-Control: no-cache") || !AppendHeader(headers, "Pragma: no-cache"))
+        return nullptr;
 
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());

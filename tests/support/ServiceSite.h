@@ -22,6 +22,11 @@ public:
     struct Request {
         std::string path;
         std::string query;
+        std::string agent; // User-Agent
+        std::string range;
+        std::string ifRange;
+        std::string cacheControl;
+        std::string pragma;
     };
 
     explicit ServiceSite(const std::filesystem::path &dir) : m_dir(dir)
@@ -64,17 +69,42 @@ public:
     {
         m_answers[path] = "{\"body\": " + Json(body) + ", \"status\": " + std::to_string(status) +
                           ", \"delay_ms\": " + std::to_string(delayMs) + "}";
-        std::ostringstream all;
-        all << "{";
-        bool first = true;
-        for (const auto &[p, a] : m_answers) {
-            all << (first ? "" : ", ") << Json(p) << ": " << a;
-            first = false;
+        WriteAnswers();
+    }
+
+    // Sets the answer for `path` as a JSON object text, with any of the keys
+    // tools/service-site/service_site.py knows ("length", "drop_after",
+    // "raw", "redirect", ...), e.g. R"({"body": "abc", "length": "none"})".
+    void AnswerWith(const std::string &path, const std::string &jsonObject)
+    {
+        m_answers[path] = jsonObject;
+        WriteAnswers();
+    }
+
+    // Drops the answer for `path`: it gets the built-in answer or its file again.
+    void Forget(const std::string &path)
+    {
+        m_answers.erase(path);
+        WriteAnswers();
+    }
+
+    // A JSON string literal of `s`, for building answer objects.
+    static std::string Json(const std::string &s)
+    {
+        std::string out = "\"";
+        for (unsigned char c : s) {
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+            } else if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
         }
-        all << "}";
-        const std::filesystem::path file = m_dir / "site.answers";
-        std::ofstream(file.string() + ".tmp") << all.str();
-        std::filesystem::rename(file.string() + ".tmp", file);
+        return out + "\"";
     }
 
     // The requests received so far, oldest first.
@@ -84,7 +114,8 @@ public:
         std::ifstream in(m_dir / "site.requests");
         std::string line;
         while (std::getline(in, line))
-            out.push_back({Field(line, "path"), Field(line, "query")});
+            out.push_back({Field(line, "path"), Field(line, "query"), Field(line, "agent"), Field(line, "range"),
+                           Field(line, "if_range"), Field(line, "cache_control"), Field(line, "pragma")});
         return out;
     }
 
@@ -109,27 +140,24 @@ public:
     }
 
 private:
+    void WriteAnswers()
+    {
+        std::ostringstream all;
+        all << "{";
+        bool first = true;
+        for (const auto &[p, a] : m_answers) {
+            all << (first ? "" : ", ") << Json(p) << ": " << a;
+            first = false;
+        }
+        all << "}";
+        const std::filesystem::path file = m_dir / "site.answers";
+        std::ofstream(file.string() + ".tmp") << all.str();
+        std::filesystem::rename(file.string() + ".tmp", file);
+    }
     static const char *SourceDir()
     {
         const char *dir = std::getenv("VELMOR_SOURCE_DIR");
         return dir ? dir : VELMOR_SOURCE_DIR;
-    }
-    static std::string Json(const std::string &s)
-    {
-        std::string out = "\"";
-        for (unsigned char c : s) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        return out + "\"";
     }
     // The value of a string field in one JSON line written by the site.
     static std::string Field(const std::string &line, const std::string &name)

@@ -12,16 +12,37 @@ printed). Every request is appended to --record as one JSON line:
 path to its answer: a string (the body, served as text/html), or an object
 {"body": "...", "status": 200, "delay_ms": 0, "content_type": "..."}.
 Paths not in it get the built-in answers below; --root serves other files
-(downloads, scripts) from a folder.
+(downloads, scripts) from a folder, with Range requests (206, If-Range on the
+ETag or Last-Modified it sends).
+
+Misbehaving servers, for the downloader's tests; these keys may be added to an
+answer object (an object without "body" applies them to the --root file of
+its path):
+  "length": N       announce N in Content-Length whatever the body's length
+  "length": "none"  send no Content-Length (the body ends when the connection does)
+  "drop_after": N   close the connection after N body bytes
+  "stall_after": N  send nothing more after N body bytes, keeping the connection
+  "endless": true   repeat the body for as long as the client reads
+  "rate": N         send the body at about N bytes per second
+  "raw": "..."      send these bytes instead of an HTTP answer, then close
+  "redirect": URL   answer 302 (or "status") with this Location
+  "ranges": false   ignore Range requests for the --root file
+The record line also holds the request's "agent" (User-Agent), "range",
+"if_range", "cache_control" and "pragma" headers.
 """
 import argparse
+import email.utils
 import json
 import os
+import re
 import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import urlsplit
+
+# How long a stalled answer holds its connection before it gives up.
+STALL_SECONDS = 120
 
 BANNER_PAGE = """<html><head><meta charset="utf-8"><title>Velmor</title></head>
 <body style="margin:0;background:#1d2a44;color:#fff;font-family:sans-serif">
@@ -50,11 +71,16 @@ class Site:
         self.lock = threading.Lock()
         self.started = time.monotonic()
 
-    def log(self, method, path, query):
+    def log(self, method, path, query, headers):
         if not self.record:
             return
         line = json.dumps({"method": method, "path": path, "query": query,
-                           "time": round(time.monotonic() - self.started, 3)})
+                           "time": round(time.monotonic() - self.started, 3),
+                           "agent": headers.get("User-Agent", ""),
+                           "range": headers.get("Range", ""),
+                           "if_range": headers.get("If-Range", ""),
+                           "cache_control": headers.get("Cache-Control", ""),
+                           "pragma": headers.get("Pragma", "")})
         with self.lock, open(self.record, "a", encoding="utf-8") as f:
             f.write(line + "\n")
 
@@ -84,38 +110,115 @@ def make_handler(site):
 
         def do_GET(self):
             parts = urlsplit(self.path)
-            site.log("GET", parts.path, parts.query)
+            site.log("GET", parts.path, parts.query, self.headers)
             ans = site.answer_for(parts.path)
-            if ans is None:
-                file_path = None
-                if site.root:
-                    candidate = os.path.realpath(os.path.join(site.root, parts.path.lstrip("/")))
-                    root = os.path.realpath(site.root)
-                    if candidate.startswith(root + os.sep) and os.path.isfile(candidate):
-                        file_path = candidate
+            file_path = self.root_file(parts.path)
+            if ans is None or ("body" not in ans and "raw" not in ans and "redirect" not in ans and file_path):
                 if file_path:
-                    with open(file_path, "rb") as f:
-                        data = f.read()
-                    self.send(200, data, "application/octet-stream")
+                    self.send_file(file_path, ans or {})
                     return
                 ans = {"body": built_in_answer(parts.path, self.client_address[0])}
             delay = int(ans.get("delay_ms", 0))
             if delay > 0:
                 time.sleep(delay / 1000.0)
+            if "raw" in ans:
+                self.send_raw(ans["raw"])
+                return
+            if "redirect" in ans:
+                self.send(int(ans.get("status", 302)), b"", "text/html",
+                          extra=[("Location", ans["redirect"])])
+                return
             body = ans.get("body", "")
             data = body.encode("utf-8") if isinstance(body, str) else bytes(body)
             ctype = ans.get("content_type", "text/html; charset=utf-8")
-            self.send(int(ans.get("status", 200)), data, ctype)
+            self.send(int(ans.get("status", 200)), data, ctype, ans)
 
-        def send(self, status, data, ctype):
+        def root_file(self, path):
+            if not site.root:
+                return None
+            candidate = os.path.realpath(os.path.join(site.root, path.lstrip("/")))
+            root = os.path.realpath(site.root)
+            if candidate.startswith(root + os.sep) and os.path.isfile(candidate):
+                return candidate
+            return None
+
+        def send_file(self, file_path, ans):
+            delay = int(ans.get("delay_ms", 0))
+            if delay > 0:
+                time.sleep(delay / 1000.0)
+            st = os.stat(file_path)
+            size = st.st_size
+            etag = '"%x-%x"' % (int(st.st_mtime_ns), size)
+            modified = email.utils.formatdate(st.st_mtime, usegmt=True)
+            extra = [("Accept-Ranges", "bytes"), ("ETag", etag), ("Last-Modified", modified)]
+            status, start, end = 200, 0, size
+            wanted = self.headers.get("Range", "")
+            if_range = self.headers.get("If-Range")
+            m = re.fullmatch(r"bytes=(\d+)-(\d*)", wanted.strip())
+            if m and ans.get("ranges", True) and (if_range is None or if_range in (etag, modified)):
+                first = int(m.group(1))
+                last = int(m.group(2)) if m.group(2) else size - 1
+                if first >= size or last < first:
+                    self.send(416, b"", "text/html", extra=[("Content-Range", "bytes */%d" % size)])
+                    return
+                status, start, end = 206, first, min(last, size - 1) + 1
+                extra.append(("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size)))
+            with open(file_path, "rb") as f:
+                f.seek(start)
+                data = f.read(end - start)
+            self.send(int(ans.get("status", status)), data, "application/octet-stream", ans, extra)
+
+        def send_raw(self, text):
+            try:
+                self.wfile.write(text.encode("utf-8"))
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            self.close_connection = True
+
+        def send(self, status, data, ctype, ans=None, extra=()):
+            ans = ans or {}
             try:
                 self.send_response(status)
                 self.send_header("Content-Type", ctype)
-                self.send_header("Content-Length", str(len(data)))
+                length = ans.get("length", len(data))
+                if length != "none":
+                    self.send_header("Content-Length", str(length))
+                for name, value in extra:
+                    self.send_header(name, value)
                 self.end_headers()
-                self.wfile.write(data)
+                self.send_body(data, ans)
             except (BrokenPipeError, ConnectionResetError):
                 pass
+            self.close_connection = True
+
+        def send_body(self, data, ans):
+            """Writes the body, misbehaving as the answer says."""
+            drop_after = ans.get("drop_after")
+            stall_after = ans.get("stall_after")
+            rate = ans.get("rate")
+            endless = ans.get("endless", False) and len(data) > 0
+            if drop_after is None and stall_after is None and rate is None and not endless:
+                self.wfile.write(data)
+                return
+            cut = drop_after if drop_after is not None else stall_after
+            piece = 1024 if rate else 64 * 1024
+            sent = 0
+            while True:
+                at = sent % len(data) if endless else sent
+                if not endless and at >= len(data):
+                    break
+                chunk = data[at:at + piece]
+                if cut is not None:
+                    chunk = chunk[:max(0, cut - sent)]
+                if chunk:
+                    self.wfile.write(chunk)
+                    sent += len(chunk)
+                if cut is not None and sent >= cut:
+                    break
+                if rate:
+                    time.sleep(len(chunk) / float(rate))
+            if stall_after is not None:
+                time.sleep(STALL_SECONDS)
 
     return Handler
 
