@@ -5,9 +5,12 @@
 //
 // The operations are the ones a skinned window calls on the skin: children,
 // name, rectangle get/set, visible, enabled, caption (with refresh), checked,
-// slider range and value, tooltip, hit test. Objects belong to the form
+// slider range and value, tooltip, hit test (ISkinObject, the face a program
+// that loads the control at run time sees). Objects belong to the form
 // instance that a CSkinWidget applied to a window; they live on that window's
 // thread.
+#include "ISkinObject.h"
+
 #include <QColor>
 #include <QFont>
 #include <QRect>
@@ -69,7 +72,7 @@ struct SkinStyle {
     int thumbSize = 10;
 };
 
-class CSkinObject {
+class CSkinObject final : public ISkinObject {
 public:
     CSkinObject(SkinKind kind, QString name);
     ~CSkinObject();
@@ -81,42 +84,42 @@ public:
     std::unique_ptr<CSkinObject> Clone() const;
 
     // --- tree
-    int GetChildCount() const { return static_cast<int>(m_children.size()); }
-    CSkinObject *GetChild(int index) const;
+    int GetChildCount() const override { return static_cast<int>(m_children.size()); }
+    CSkinObject *GetChild(int index) const override;
     CSkinObject *GetParent() const { return m_parent; }
     CSkinObject *AddChild(std::unique_ptr<CSkinObject> child);
-    const QString &GetName() const { return m_name; }
+    const QString &GetName() const override { return m_name; }
     SkinKind GetKind() const { return m_kind; }
 
     // --- rectangle, relative to the parent
-    QRect GetRect() const { return m_rect; }
+    QRect GetRect() const override { return m_rect; }
     // Moves the object; it keeps its anchors relative to the parent's
     // present size from now on.
-    void SetRect(const QRect &rect);
+    void SetRect(const QRect &rect) override;
     // The rectangle in the form's coordinates (the parents' offsets added).
     QRect GetFormRect() const;
 
     // --- state
     bool IsVisible() const { return m_visible; }
-    void SetVisible(bool visible);
+    void SetVisible(bool visible) override;
     // Visible itself and all its ancestors.
     bool IsShown() const;
     bool IsEnabled() const { return m_enabled; }
-    void SetEnabled(bool enabled);
-    const QString &GetCaption() const { return m_caption; }
-    void SetCaption(const QString &caption);
-    void Refresh();
-    bool GetChecked() const { return m_checked; }
+    void SetEnabled(bool enabled) override;
+    const QString &GetCaption() const override { return m_caption; }
+    void SetCaption(const QString &caption) override;
+    void Refresh() override;
+    bool GetChecked() const override { return m_checked; }
     void SetChecked(bool checked);
     const QString &GetTooltip() const { return m_tooltip; }
-    void SetTooltip(const QString &tooltip) { m_tooltip = tooltip; }
+    void SetTooltip(const QString &tooltip) override { m_tooltip = tooltip; }
 
     // --- slider
-    void GetRange(int &minimum, int &maximum) const;
-    void SetRange(int minimum, int maximum);
-    int GetValue() const { return m_value; }
+    void GetRange(int &minimum, int &maximum) const override;
+    void SetRange(int minimum, int maximum) override;
+    int GetValue() const override { return m_value; }
     // Clamped to the range. Returns true when the value changed.
-    bool SetValue(int value);
+    bool SetValue(int value) override;
     bool IsVertical() const { return m_vertical; }
     void SetVertical(bool vertical) { m_vertical = vertical; }
     // The value a slider takes for a point in form coordinates.
@@ -126,7 +129,7 @@ public:
 
     // --- hit test: whether the point (form coordinates) lies on this
     // object while it is shown.
-    bool HitTest(const QPoint &formPoint) const;
+    bool HitTest(const QPoint &formPoint) const override;
     // The deepest shown object under the point, this one included; null when
     // the point is outside.
     CSkinObject *ObjectAt(const QPoint &formPoint);

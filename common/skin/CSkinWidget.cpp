@@ -69,6 +69,23 @@ CSkinWidget::CSkinWidget(QWidget *window) : QWidget(window), m_window(window)
         window->installEventFilter(this);
     }
     lower();
+    // The sink hears every event the signals carry, in the same order.
+    connect(this, &CSkinWidget::SkinMouseDown, this, [this](CSkinObject *o, int button, int x, int y) {
+        if (m_sink)
+            m_sink->OnSkinMouseDown(o, button, x, y);
+    });
+    connect(this, &CSkinWidget::SkinMouseUp, this, [this](CSkinObject *o, int button, int x, int y) {
+        if (m_sink)
+            m_sink->OnSkinMouseUp(o, button, x, y);
+    });
+    connect(this, &CSkinWidget::SkinSliderChanged, this, [this](CSkinObject *o, int value) {
+        if (m_sink)
+            m_sink->OnSkinSliderChanged(o, value);
+    });
+    connect(this, &CSkinWidget::SkinSliderHover, this, [this](CSkinObject *o, int value) {
+        if (m_sink)
+            m_sink->OnSkinSliderHover(o, value);
+    });
 }
 
 CSkinWidget::~CSkinWidget()

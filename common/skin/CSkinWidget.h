@@ -15,10 +15,15 @@
 // objects with a window action report a move or size drag of the window
 // (WindowDrag*) or a system command (SkinSystemCommand: close, minimise).
 // Coordinates are the window's client coordinates. Lives on the GUI thread.
+//
+// A program that loads the control at run time sees it as ISkinControl,
+// made by the library's exported factory, with the events going to an
+// ISkinEventSink.
 #include "platform/Win32Types.h"
 
 #include "CSkin.h"
 #include "CSkinObject.h"
+#include "ISkinControl.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -38,7 +43,7 @@ enum SkinSystemCommand : int { SKIN_SC_MINIMIZE = 0xF020, SKIN_SC_CLOSE = 0xF060
 // Mouse buttons as the events report them (MK_LBUTTON, MK_RBUTTON, MK_MBUTTON).
 enum SkinButton : int { SKIN_LBUTTON = 1, SKIN_RBUTTON = 2, SKIN_MBUTTON = 16 };
 
-class CSkinWidget : public QWidget, private ISkinView {
+class CSkinWidget : public QWidget, public ISkinControl, private ISkinView {
     Q_OBJECT
 public:
     // The widget covers `window` and follows its size.
@@ -46,30 +51,35 @@ public:
     ~CSkinWidget() override;
 
     // 1. Loads a skin file by full path. S_OK or E_FAIL (see LastError()).
-    HRESULT LoadSkinFile(const QString &path);
+    HRESULT LoadSkinFile(const QString &path) override;
     const QString &LastError() const { return m_skin.LastError(); }
     bool IsLoaded() const { return m_skin.IsLoaded(); }
 
     // 2. Applies the form `formName` (empty: the default form) to the
     //    window: the form's objects become this window's object tree and the
     //    window takes the form's size. S_OK, or E_FAIL without a skin or form.
-    HRESULT ApplySkin(const QString &formName);
+    HRESULT ApplySkin(const QString &formName) override;
     // Repaints: `what` −1 repaints everything.
-    void Refresh(int what = -1);
+    void Refresh(int what = -1) override;
 
     // 3. The root object of the applied form; null when no form is applied.
-    CSkinObject *GetRoot() const { return m_root.get(); }
+    CSkinObject *GetRoot() const override { return m_root.get(); }
 
     // 5. The skin's font and its named images.
-    QFont GetFont() const;
-    void SelectFont(QPainter &painter) const;
-    bool DrawImage(QPainter &painter, const QString &name, const QRect &target, int state = 0) const;
+    QFont GetFont() const override;
+    void SelectFont(QPainter &painter) const override;
+    bool DrawImage(QPainter &painter, const QString &name, const QRect &target, int state = 0) const override;
     const CSkin &Skin() const { return m_skin; }
 
     // The object under a client point that reacts to the mouse (the nearest
     // button, check, slider or window-action object at or above the deepest
     // object there), else the deepest object; null outside the form.
     CSkinObject *InteractiveObjectAt(const QPoint &point) const;
+
+    // The events for a window that holds the control as ISkinControl: each
+    // of the signals 22, 23, 30 and 31 is handed to the sink as well.
+    void SetEventSink(ISkinEventSink *sink) override { m_sink = sink; }
+    QWidget *GetWidget() override { return this; }
 
 Q_SIGNALS:
     void SkinMouseDown(CSkinObject *object, int button, int x, int y);
@@ -109,4 +119,5 @@ private:
     int m_pressedButton = 0;
     bool m_draggingSlider = false;
     bool m_draggingWindow = false;
+    ISkinEventSink *m_sink = nullptr;
 };
