@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -340,13 +341,18 @@ private:
 
 // The files read last, each kept while it stays the same file: same inode,
 // size and change times. A write replaces a file through a rename (a new
-// inode) and drops it here, so a changed file is always read anew. A few
-// entries, because an installation reads its script between writes of its
-// setup files.
+// inode) and drops it here, so a file changed here is always read anew. File
+// times move in steps of a clock tick, so a file changed in place by another
+// program within one tick of an earlier version looks the same: a file
+// changed less than two seconds before it was read has its bytes compared
+// again on every read until it has settled. A few entries, because an
+// installation reads its script between writes of its setup files.
 struct ReadCache {
     struct Entry {
         std::string path;
         struct stat st {};
+        bool settled = false;
+        std::string data;
         std::shared_ptr<const ReadDocument> doc;
     };
     static constexpr std::size_t kEntries = 4;
@@ -367,6 +373,15 @@ bool SameFile(const struct stat &a, const struct stat &b)
            a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// Whether the file's last change lies two seconds or more in the past.
+bool Settled(const struct stat &st)
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto latest = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
+    return now.tv_sec - latest >= 2;
+}
+
 // The file for reading; null when it cannot be read.
 std::shared_ptr<const ReadDocument> LoadForRead(const std::string &file)
 {
@@ -374,23 +389,34 @@ std::shared_ptr<const ReadDocument> LoadForRead(const std::string &file)
     if (::stat(file.c_str(), &st) != 0)
         return nullptr;
     ReadCache &cache = TheReadCache();
+    std::string unsettledData;
+    std::shared_ptr<const ReadDocument> unsettledDoc;
     {
         std::lock_guard guard(cache.lock);
         for (std::size_t i = 0; i < cache.entries.size(); ++i) {
-            if (cache.entries[i].path == file && SameFile(cache.entries[i].st, st)) {
-                std::rotate(cache.entries.begin(), cache.entries.begin() + static_cast<std::ptrdiff_t>(i),
-                            cache.entries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-                return cache.entries.front().doc;
+            ReadCache::Entry &entry = cache.entries[i];
+            if (entry.path != file || !SameFile(entry.st, st))
+                continue;
+            if (!entry.settled) {
+                unsettledData = entry.data;
+                unsettledDoc = entry.doc;
+                break;
             }
+            std::rotate(cache.entries.begin(), cache.entries.begin() + static_cast<std::ptrdiff_t>(i),
+                        cache.entries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return cache.entries.front().doc;
         }
     }
-    const std::optional<std::string> data = ReadWholeFile(file);
+    const bool settled = Settled(st);
+    std::optional<std::string> data = ReadWholeFile(file);
     if (!data)
         return nullptr;
-    auto doc = std::make_shared<const ReadDocument>(*data);
+    std::shared_ptr<const ReadDocument> doc =
+        unsettledDoc && *data == unsettledData ? unsettledDoc : std::make_shared<const ReadDocument>(*data);
     std::lock_guard guard(cache.lock);
     std::erase_if(cache.entries, [&](const ReadCache::Entry &e) { return e.path == file; });
-    cache.entries.insert(cache.entries.begin(), ReadCache::Entry{file, st, doc});
+    ReadCache::Entry entry{file, st, settled, settled ? std::string() : std::move(*data), doc};
+    cache.entries.insert(cache.entries.begin(), std::move(entry));
     if (cache.entries.size() > ReadCache::kEntries)
         cache.entries.pop_back();
     return doc;
