@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QDialog>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,8 +46,6 @@ CMirvaneApp::~CMirvaneApp()
 CUpdateDecision::Result CMirvaneApp::Run(int argc, char **argv)
 {
     const bool headless = ChooseHeadlessPlatform();
-    // A peer that closes a connection must not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
     static int qtArgc = 1;
     static char qtName[] = "Mirvane";
     static char *qtArgv[] = {qtName, nullptr};
