@@ -81,12 +81,17 @@ std::string Read(const fs::path &p)
 
 void WriteConfig(const fs::path &folder, int port, bool signedScripts)
 {
-    std::string text = "[config]\r\nKorName=벨모개인방송\r\nEngName=Velmor\r\nVersion=" + std::string(VELMOR_VERSION) +
-                       "\r\nExecute=" + (folder / "Velmor.exe").string() + "\r\nArgument=/u\r\nSkin=" +
-                       VELMOR_PROGRAM_DIR "/Mirvane.skin\r\n"
-                       "Script=http://127.0.0.1:" + std::to_string(port) + "/update/VelmorUpdate.kus\r\n"
-                       "Launch=http://127.0.0.1:" + std::to_string(port) + "/update/VelmorLaunch.kus\r\n"
-                       "InstallDir=HKCU,Software\\Quenta\\Velmor,install_path\r\n";
+    std::string text =
+        "[config]\r\nKorName=벨모개인방송\r\nEngName=Velmor\r\nVersion=" + std::string(VELMOR_VERSION) +
+        "\r\nExecute=" + (folder / "Velmor.exe").string() + "\r\nArgument=/u\r\nSkin=" +
+        VELMOR_PROGRAM_DIR "/Mirvane.skin\r\n"
+                           "Script=http://127.0.0.1:" +
+        std::to_string(port) +
+        "/update/VelmorUpdate.kus\r\n"
+        "Launch=http://127.0.0.1:" +
+        std::to_string(port) +
+        "/update/VelmorLaunch.kus\r\n"
+        "InstallDir=HKCU,Software\\Quenta\\Velmor,install_path\r\n";
     if (signedScripts) {
         std::string key = Read(VELMOR_SITE_DIR "/site.pub");
         while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
@@ -109,7 +114,8 @@ int main(int argc, char **argv)
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 21;
     const fs::path root = fs::temp_directory_path() / ("mirvane-start-bench-" + std::to_string(getpid()));
     fs::remove_all(root);
-    for (const char *sub : {"home", "data", "config", "windows", "tmp", "registry", "inst", "site/www/update"})
+    for (const char *sub :
+         {"home", "data", "config", "windows", "tmp", "registry", "inst", "site/www/update"})
         fs::create_directories(root / sub);
     setenv("HOME", (root / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
@@ -126,17 +132,18 @@ int main(int argc, char **argv)
     // recorded, the program that notes its start.
     const fs::path inst = root / "inst";
     fs::copy_file(BENCH_PROGRAM, inst / "Velmor.exe");
-    WaitFor(Spawn({VELMOR_PROGRAM_DIR "/regsvr32.exe", "/s", VELMOR_PROGRAM_DIR "/ActSkn43.ocx"}, root, true));
-    WaitFor(Spawn({VELMOR_PROGRAM_DIR "/reg.exe", "add", "HKCU\\Software\\Quenta\\Velmor", "/v", "install_path",
-                   "/d", inst.string(), "/f"},
+    WaitFor(
+        Spawn({VELMOR_PROGRAM_DIR "/regsvr32.exe", "/s", VELMOR_PROGRAM_DIR "/ActSkn43.ocx"}, root, true));
+    WaitFor(Spawn({VELMOR_PROGRAM_DIR "/reg.exe", "add", "HKCU\\Software\\Quenta\\Velmor", "/v",
+                   "install_path", "/d", inst.string(), "/f"},
                   root, true));
 
     // The site with the build's scripts, signing with the build's key.
     for (const char *name : {"VelmorUpdate.kus.in", "VelmorLaunch.kus.in"})
         fs::copy_file(fs::path(VELMOR_SITE_DIR) / "www/update" / name, root / "site/www/update" / name);
     const fs::path portFile = root / "site/port";
-    const pid_t site = Spawn({"python3", VELMOR_SOURCE_DIR "/tools/service-site/service_site.py", "--port", "0",
-                              "--port-file", portFile.string(), "--root", (root / "site/www").string(),
+    const pid_t site = Spawn({"python3", VELMOR_SOURCE_DIR "/tools/service-site/service_site.py", "--port",
+                              "0", "--port-file", portFile.string(), "--root", (root / "site/www").string(),
                               "--sign-key", VELMOR_SITE_DIR "/site.key", "--exit-with-parent"},
                              root, true);
     int port = 0;
@@ -159,8 +166,8 @@ int main(int argc, char **argv)
         for (int round = -1; round < rounds; ++round) {
             fs::remove(inst / "started.txt");
             const long long start = MonotonicNs();
-            const pid_t mirvane = Spawn({VELMOR_PROGRAM_DIR "/Mirvane.exe", "-start", "1", "-lport", "7000"}, inst,
-                                        true);
+            const pid_t mirvane =
+                Spawn({VELMOR_PROGRAM_DIR "/Mirvane.exe", "-start", "1", "-lport", "7000"}, inst, true);
             long long began = 0;
             for (int i = 0; i < 20000 && began == 0; ++i) {
                 std::ifstream(inst / "started.txt") >> began;
@@ -181,7 +188,8 @@ int main(int argc, char **argv)
             std::printf(" %.0f", t);
         if (!times.empty())
             std::printf("\n    median %.1f  min %.1f  max %.1f  (target <= 300)\n", Median(times),
-                        *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+                        *std::min_element(times.begin(), times.end()),
+                        *std::max_element(times.begin(), times.end()));
     }
     kill(site, SIGTERM);
     WaitFor(site);

@@ -98,8 +98,8 @@ bool CMirvaneApp::CheckConfiguration()
     const SkinControlState state = CheckSkinControl(&controlPath);
     if (state != SkinControlState::Ok) {
         VLOG("Mirvane", "스킨 컨트롤을 쓸 수 없습니다: '%s'\n", controlPath.c_str());
-        CSkinnedMessageBoxHandler::Plain(
-            {SkinControlMessage(state, m_config.KorName), m_config.KorName, platform::MB_OK | platform::MB_ICONERROR});
+        CSkinnedMessageBoxHandler::Plain({SkinControlMessage(state, m_config.KorName), m_config.KorName,
+                                          platform::MB_OK | platform::MB_ICONERROR});
         return false;
     }
     return true;

@@ -37,7 +37,8 @@ int CMirvaneUi::MessageBox(const std::string &text, unsigned type)
     return platform::ShowMessageBox(text, CUpdateDecision::kCaption, type);
 }
 
-int CMirvaneUi::RunDownloadForm(const installengine::CInstallWorkerOptions &options, const std::string &imageName)
+int CMirvaneUi::RunDownloadForm(const installengine::CInstallWorkerOptions &options,
+                                const std::string &imageName)
 {
     installengine::CInstallWorker worker(options);
     CDownloadForm form(m_skinPath, m_korName, QString::fromStdString(imageName), worker);
@@ -46,7 +47,8 @@ int CMirvaneUi::RunDownloadForm(const installengine::CInstallWorkerOptions &opti
 
 int CMirvaneUi::RunUpdateList(const std::string &information, const std::string &imageName)
 {
-    CUpdateListForm list(m_skinPath, m_korName, QString::fromStdString(imageName), QString::fromStdString(information));
+    CUpdateListForm list(m_skinPath, m_korName, QString::fromStdString(imageName),
+                         QString::fromStdString(information));
     return list.DoModal();
 }
 

@@ -20,7 +20,8 @@ public:
     void ShowStatus(const std::string &text, const std::string &imageName) override;
     void CloseStatus() override;
     int MessageBox(const std::string &text, unsigned type) override;
-    int RunDownloadForm(const installengine::CInstallWorkerOptions &options, const std::string &imageName) override;
+    int RunDownloadForm(const installengine::CInstallWorkerOptions &options,
+                        const std::string &imageName) override;
     int RunUpdateList(const std::string &information, const std::string &imageName) override;
     bool OpenUrl(const std::string &url) override;
 

@@ -1,8 +1,8 @@
 #include "CMirvaneConfig.h"
 
 #include "RegistryReference.h"
-#include "TextFormat.h"
 #include "ScriptPath.h"
+#include "TextFormat.h"
 
 #include "platform/Process.h"
 #include "platform/Profile.h"

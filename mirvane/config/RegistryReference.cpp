@@ -33,8 +33,8 @@ std::string ResolveRegistryReference(std::string_view reference)
     std::size_t at = 0;
     while (fields.size() < 3) {
         const std::size_t comma = reference.find(',', at);
-        fields.emplace_back(reference.substr(at, comma == std::string_view::npos ? std::string_view::npos
-                                                                                  : comma - at));
+        fields.emplace_back(
+            reference.substr(at, comma == std::string_view::npos ? std::string_view::npos : comma - at));
         if (comma == std::string_view::npos)
             break;
         at = comma + 1;

@@ -17,7 +17,8 @@ std::vector<std::string> SplitAtDots(std::string_view text)
     std::size_t at = 0;
     for (;;) {
         const std::size_t dot = text.find('.', at);
-        parts.emplace_back(text.substr(at, dot == std::string_view::npos ? std::string_view::npos : dot - at));
+        parts.emplace_back(
+            text.substr(at, dot == std::string_view::npos ? std::string_view::npos : dot - at));
         if (dot == std::string_view::npos)
             return parts;
         at = dot + 1;
@@ -64,8 +65,9 @@ std::string SkinControlMessage(SkinControlState state, const std::string &korNam
 {
     switch (state) {
     case SkinControlState::NotRegistered:
-        return FormatText("ActSkn43.ocx 파일의 레지스트리 정보가 올바르지 않습니다.\n\n'%s'를 다시 설치해주세요.",
-                          {korName});
+        return FormatText(
+            "ActSkn43.ocx 파일의 레지스트리 정보가 올바르지 않습니다.\n\n'%s'를 다시 설치해주세요.",
+            {korName});
     case SkinControlState::Missing:
         return FormatText("ActSkn43.ocx 파일이 존재하지 않습니다.\n\n'%s'를 다시 설치하세요.", {korName});
     case SkinControlState::Outdated:

@@ -94,7 +94,8 @@ bool CSelfUpdate::StartCopy(const std::string &commandLine)
     return true;
 }
 
-bool CSelfUpdate::InstallPatch(const std::string &patchUrl, const std::string &sha256, const std::string &installDir)
+bool CSelfUpdate::InstallPatch(const std::string &patchUrl, const std::string &sha256,
+                               const std::string &installDir)
 {
     VLOG("Mirvane", "업데이터 패치를 받습니다: %s\n", patchUrl.c_str());
     CDownloader quiet = m_downloader;
@@ -116,7 +117,8 @@ bool CSelfUpdate::InstallPatch(const std::string &patchUrl, const std::string &s
         if (!installed)
             VLOG("Mirvane", "패치 압축을 풀지 못했습니다 (%d).\n", cab.GetError().erfOper);
     } else {
-        const std::string target = installengine::JoinPath(installDir, CDownloader::TargetName(item.localPath));
+        const std::string target =
+            installengine::JoinPath(installDir, CDownloader::TargetName(item.localPath));
         installed = IsFolder(installDir) && CopyFileReplacing(item.localPath, target);
         if (installed)
             installengine::MakeRunnableIfProgram(target);

@@ -31,8 +31,8 @@ std::string WithLineBreaks(std::string text)
 
 } // namespace
 
-CUpdateDecision::CUpdateDecision(CMirvaneConfig &config, const CMirvaneCommandLine &commandLine, IUpdateUi &ui,
-                                 std::string updaterVersion)
+CUpdateDecision::CUpdateDecision(CMirvaneConfig &config, const CMirvaneCommandLine &commandLine,
+                                 IUpdateUi &ui, std::string updaterVersion)
     : m_config(config), m_commandLine(commandLine), m_ui(ui), m_updaterVersion(std::move(updaterVersion)),
       m_downloader(kCaption)
 {
@@ -128,7 +128,8 @@ void CUpdateDecision::Decide()
     if (newer)
         lists = installengine::SelectUpdateItems(m_config.Script, m_config.Version, names);
     const int steps = installengine::CountInstallSteps(m_config.Script, lists, m_launchItems.size());
-    VLOG("Mirvane", "설치 버젼 %s, 스크립트 버젼 %s, 단계 %d\n", m_config.Version.c_str(), appVersion.c_str(), steps);
+    VLOG("Mirvane", "설치 버젼 %s, 스크립트 버젼 %s, 단계 %d\n", m_config.Version.c_str(), appVersion.c_str(),
+         steps);
 
     // 10.
     if (steps == 0)
@@ -154,8 +155,8 @@ void CUpdateDecision::Decide()
         options.onInstalled = [path, installed, appVersion](installengine::CSetupFile &) {
             if (SameTextIgnoringCase(installed, appVersion))
                 return true;
-            return platform::WritePrivateProfileString(CMirvaneConfig::kSection, "version", appVersion.c_str(),
-                                                       path);
+            return platform::WritePrivateProfileString(CMirvaneConfig::kSection, "version",
+                                                       appVersion.c_str(), path);
         };
     }
     switch (m_ui.RunDownloadForm(options, Value("updater", "TitleImg"))) {
@@ -274,7 +275,8 @@ void CUpdateDecision::OfferLaunchItems()
     for (const CLaunchItem &item : m_launchItems) {
         if (!item.install || Message(item.information, platform::MB_YESNO) != platform::IDYES)
             continue;
-        const std::string folder = installengine::NativePath(installengine::ExpandedPathMacros(item.destDir, names));
+        const std::string folder =
+            installengine::NativePath(installengine::ExpandedPathMacros(item.destDir, names));
         const std::string file =
             installengine::JoinPath(folder, installengine::ExpandedPathMacros(item.fileName, names));
         if (!platform::ShellExecuteOpen(file, std::string(), folder, platform::ShowState::Hidden))

@@ -47,10 +47,10 @@ public:
 
     // How a run ended, for the program's exit status.
     enum class Result {
-        Started,   // the program was started
+        Started,    // the program was started
         HandedOver, // another updater carries on (self-update)
-        Ended,     // ended without starting the program, as the user or the script chose
-        Failed,    // ended after a failure message
+        Ended,      // ended without starting the program, as the user or the script chose
+        Failed,     // ended after a failure message
     };
 
     // `updaterVersion` is the running updater's own version ("1.22").

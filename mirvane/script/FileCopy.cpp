@@ -81,8 +81,8 @@ bool CopyFileReplacing(const std::string &source, const std::string &target)
     const std::string temp = folder + "." + name + ".mirvane-tmp";
     ::unlink(temp.c_str());
     FileDescriptor out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    bool ok = out.Get() >= 0 && CopyBytes(in.Get(), out.Get()) && ::fchmod(out.Get(), st.st_mode & 07777) == 0 &&
-              ::fsync(out.Get()) == 0;
+    bool ok = out.Get() >= 0 && CopyBytes(in.Get(), out.Get()) &&
+              ::fchmod(out.Get(), st.st_mode & 07777) == 0 && ::fsync(out.Get()) == 0;
     ok = out.Close() && ok;
     if (ok && ::rename(temp.c_str(), target.c_str()) == 0)
         return true;

@@ -27,11 +27,14 @@ constexpr const char *kDownloadBlocked =
 constexpr const char *kDownloadContinue =
     "다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 실행가능한 버젼이므로 실행합니다.";
 // "%s": Execute, then KorName.
-constexpr const char *kProgramMissing = "'%s'(을)를 찾을 수 없습니다.\n\n'%s'(을)를 다시 설치하시기 바랍니다.";
+constexpr const char *kProgramMissing =
+    "'%s'(을)를 찾을 수 없습니다.\n\n'%s'(을)를 다시 설치하시기 바랍니다.";
 // "%s": Execute.
-constexpr const char *kProgramFailed = "'%s'(을)를 실행할 수 없습니다.\n\n잠시 후에 다시 실행하시기 바랍니다.";
+constexpr const char *kProgramFailed =
+    "'%s'(을)를 실행할 수 없습니다.\n\n잠시 후에 다시 실행하시기 바랍니다.";
 
-constexpr const char *kPatchFailed = "업데이터 패치파일 설치가 실패하였습니다.\n\n잠시 후에 다시 실행하시기 바랍니다.";
+constexpr const char *kPatchFailed =
+    "업데이터 패치파일 설치가 실패하였습니다.\n\n잠시 후에 다시 실행하시기 바랍니다.";
 constexpr const char *kPatchMissing = "업데이터 패치파일을 찾을 수 없습니다.";
 constexpr const char *kPatchStartFailed =
     "업데이터 패치파일을 제대로 실행할 수 없습니다.\n\n잠시 후에 다시 실행하시기 바랍니다.";

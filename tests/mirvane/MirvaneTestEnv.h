@@ -51,7 +51,8 @@ public:
         Set("QT_QPA_PLATFORM", "offscreen");
         // The install folder as the web launcher records it.
         platform::RegistryKey key;
-        EXPECT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU, "Software\\Quenta\\Velmor", key), S_OK);
+        EXPECT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU, "Software\\Quenta\\Velmor", key),
+                  S_OK);
         EXPECT_EQ(key.WriteString("install_path", Install()), S_OK);
         EXPECT_EQ(key.WriteString("PGroup", "벨모개인방송"), S_OK);
     }
@@ -63,7 +64,8 @@ public:
     // installer does, with regsvr32.exe.
     void RegisterSkinControl(const std::string &path = ProgramPath("ActSkn43.ocx"))
     {
-        ProgramResult r = RunProgram(ProgramPath("regsvr32.exe"), {"/s", path}, Path("tmp"), ChildEnvironment(), 30000);
+        ProgramResult r =
+            RunProgram(ProgramPath("regsvr32.exe"), {"/s", path}, Path("tmp"), ChildEnvironment(), 30000);
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
@@ -71,16 +73,17 @@ public:
     // `changes` applied (an empty value removes the key), CP949.
     std::map<std::string, std::string> ConfigValues() const
     {
-        return {{"KorName", "벨모개인방송"},
-                {"EngName", "Velmor"},
-                {"Version", "1.0.0.1"},
-                {"Execute", Install() + "/Velmor.exe"},
-                {"Argument", "/u"},
-                {"Skin", ProgramPath("Mirvane.skin")},
-                {"Script", site ? site->BaseUrl() + "/update/VelmorUpdate.kus" : "http://127.0.0.1:9/none.kus"},
-                {"Launch", site ? site->BaseUrl() + "/update/VelmorLaunch.kus" : ""},
-                {"InstallDir", "HKCU,Software\\Quenta\\Velmor,install_path"},
-                {"PgroupDir", "HKCU,Software\\Quenta\\Velmor,PGroup"}};
+        return {
+            {"KorName", "벨모개인방송"},
+            {"EngName", "Velmor"},
+            {"Version", "1.0.0.1"},
+            {"Execute", Install() + "/Velmor.exe"},
+            {"Argument", "/u"},
+            {"Skin", ProgramPath("Mirvane.skin")},
+            {"Script", site ? site->BaseUrl() + "/update/VelmorUpdate.kus" : "http://127.0.0.1:9/none.kus"},
+            {"Launch", site ? site->BaseUrl() + "/update/VelmorLaunch.kus" : ""},
+            {"InstallDir", "HKCU,Software\\Quenta\\Velmor,install_path"},
+            {"PgroupDir", "HKCU,Software\\Quenta\\Velmor,PGroup"}};
     }
     void WriteConfig(const std::map<std::string, std::string> &changes = {})
     {
@@ -116,7 +119,8 @@ public:
     {
         const std::filesystem::path to = site->FilesDir() / path;
         std::filesystem::create_directories(to.parent_path());
-        std::filesystem::copy_file(BuildSite() + "/www/" + path, to, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(BuildSite() + "/www/" + path, to,
+                                   std::filesystem::copy_options::overwrite_existing);
     }
 
     // The stand-in program (tests/mirvane/started_program.cpp) as `name` in
@@ -179,7 +183,9 @@ inline std::string UpdateScript(const std::string &application = "", const std::
                                 const std::string &updaterVersion = "1.22")
 {
     return "[script]\r\nSignature=$WEB_UPDATER$\r\nVersion=1.1\r\n"
-           "[updater]\r\nVersion=" + updaterVersion + "\r\nPatch=@SITE_URL@/update/patch/MirvanePatch.cab\r\n"
+           "[updater]\r\nVersion=" +
+           updaterVersion +
+           "\r\nPatch=@SITE_URL@/update/patch/MirvanePatch.cab\r\n"
            "MsgImg=msg_icon\r\nTitleImg=download_icon\r\n"
            "[application]\r\nRegKey=%HKCU%\r\nversion=1.0.0.1\r\nNecessaryVer=1.0.0.0\r\n"
            "Message=Messages\r\nInstall_File=Files\r\nInstall_Reg=Registry\r\nInstall_Link=Links\r\n"

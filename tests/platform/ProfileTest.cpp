@@ -305,7 +305,8 @@ TEST_F(ProfileTest, AFileOfManySectionsFindsTheFirstOfEachName)
     text += "[item7]\r\nVersion=second\r\n[\xB0\xA1Item]\r\nVersion=korean\r\n";
     const std::string file = Write("many.kus", text);
     for (int i = 0; i < 20000; i += 997)
-        EXPECT_EQ(GetPrivateProfileString("ITEM" + std::to_string(i), "version", "", 64, file), std::to_string(i));
+        EXPECT_EQ(GetPrivateProfileString("ITEM" + std::to_string(i), "version", "", 64, file),
+                  std::to_string(i));
     EXPECT_EQ(GetPrivateProfileString("item7", "Version", "", 64, file), "7");
     EXPECT_EQ(GetPrivateProfileString(AnsiToUtf8("\xB0\xA1item"), "Version", "", 64, file), "korean");
     EXPECT_EQ(GetPrivateProfileString("Item20000", "Version", "no", 64, file), "no");

@@ -22,7 +22,8 @@ protected:
     {
         std::vector<std::string> all = env.ChildEnvironment();
         all.insert(all.end(), extraEnv.begin(), extraEnv.end());
-        return RunProgram(ProgramPath("Mirvane.exe"), args, folder.empty() ? env.Install() : folder, all, 120000);
+        return RunProgram(ProgramPath("Mirvane.exe"), args, folder.empty() ? env.Install() : folder, all,
+                          120000);
     }
 
     // The message boxes a run printed: "[caption] text" lines and the lines
@@ -88,7 +89,8 @@ TEST_F(MirvaneProgram, RefusedConfigurationsSayWhyOnceAndChangeNothing)
     std::filesystem::create_directories(env.Path("elsewhere"));
     ProgramResult none = Mirvane({}, {}, env.Path("elsewhere"));
     EXPECT_EQ(none.exitCode, 2);
-    EXPECT_EQ(Boxes(none.err), std::vector<std::string>{"[Mirvane] 환경설정 파일이 없습니다. 다시설치해 주세요."});
+    EXPECT_EQ(Boxes(none.err),
+              std::vector<std::string>{"[Mirvane] 환경설정 파일이 없습니다. 다시설치해 주세요."});
     for (const std::string &name : Listing(env.Path("elsewhere")))
         ADD_FAILURE() << "left in the folder: " << name;
 
@@ -116,33 +118,37 @@ TEST_F(MirvaneProgram, RefusedConfigurationsSayWhyOnceAndChangeNothing)
 
     // The skin control: not registered, registered but gone, too old.
     env.WriteConfig();
-    platform::RegistryKey::DeleteKey(platform::RegRoot::HKCR, "CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}");
+    platform::RegistryKey::DeleteKey(platform::RegRoot::HKCR,
+                                     "CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}");
     ProgramResult unregistered = Mirvane();
     EXPECT_EQ(unregistered.exitCode, 2);
-    EXPECT_EQ(Boxes(unregistered.err),
-              std::vector<std::string>{"[벨모개인방송] ActSkn43.ocx 파일의 레지스트리 정보가 올바르지 않습니다.\n\n"
-                                       "'벨모개인방송'를 다시 설치해주세요."});
+    EXPECT_EQ(
+        Boxes(unregistered.err),
+        std::vector<std::string>{"[벨모개인방송] ActSkn43.ocx 파일의 레지스트리 정보가 올바르지 않습니다.\n\n"
+                                 "'벨모개인방송'를 다시 설치해주세요."});
 
     // An older control installed over the product's (its registration is
     // the same key; this one only carries the older version).
     std::filesystem::copy_file(STALE_SKIN_CONTROL, env.Path("tmp") + "/ActSkn43.ocx");
     platform::RegistryKey control;
     ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCR,
-                                            "CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}\\InprocServer32", control),
+                                            "CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}\\InprocServer32",
+                                            control),
               S_OK);
     ASSERT_EQ(control.WriteString("", env.Path("tmp") + "/ActSkn43.ocx"), S_OK);
     ProgramResult stale = Mirvane();
     EXPECT_EQ(stale.exitCode, 2);
-    EXPECT_EQ(Boxes(stale.err),
-              std::vector<std::string>{"[벨모개인방송] ActSkn43.ocx의 버젼이 낮아 '벨모개인방송'를 실행시킬 수 "
-                                       "없습니다.\n\nActSkn43.ocx의 버젼이 외부요인에 의해 변경되었을 수도 "
-                                       "있습니다.\n\n'벨모개인방송'를 다시 설치하세요."});
+    EXPECT_EQ(Boxes(stale.err), std::vector<std::string>{
+                                    "[벨모개인방송] ActSkn43.ocx의 버젼이 낮아 '벨모개인방송'를 실행시킬 수 "
+                                    "없습니다.\n\nActSkn43.ocx의 버젼이 외부요인에 의해 변경되었을 수도 "
+                                    "있습니다.\n\n'벨모개인방송'를 다시 설치하세요."});
 
     std::filesystem::remove(env.Path("tmp") + "/ActSkn43.ocx");
     ProgramResult gone = Mirvane();
     EXPECT_EQ(gone.exitCode, 2);
-    EXPECT_EQ(Boxes(gone.err), std::vector<std::string>{"[벨모개인방송] ActSkn43.ocx 파일이 존재하지 않습니다.\n\n"
-                                                        "'벨모개인방송'를 다시 설치하세요."});
+    EXPECT_EQ(Boxes(gone.err),
+              std::vector<std::string>{"[벨모개인방송] ActSkn43.ocx 파일이 존재하지 않습니다.\n\n"
+                                       "'벨모개인방송'를 다시 설치하세요."});
 
     // Nothing reached the network, nothing was started.
     EXPECT_TRUE(env.site->Requests().empty());
@@ -161,7 +167,8 @@ TEST_F(MirvaneProgram, AConfigurationOfAnyBytesEndsWithOneMessage)
         std::ofstream(env.Install() + "/Mirvane.cfg", std::ios::binary) << bytes;
         ProgramResult r = Mirvane();
         EXPECT_EQ(r.exitCode, 2) << r.err;
-        EXPECT_EQ(Boxes(r.err), std::vector<std::string>{"[Mirvane] 환경설정 파일이 정상적이지 않습니다."}) << r.err;
+        EXPECT_EQ(Boxes(r.err), std::vector<std::string>{"[Mirvane] 환경설정 파일이 정상적이지 않습니다."})
+            << r.err;
         EXPECT_EQ(TestDir::Read(env.Install() + "/Mirvane.cfg"), bytes);
     }
 }
@@ -206,20 +213,23 @@ TEST_F(MirvaneProgram, ScriptRegistryAndDownloadOutcomesStillStartTheProgram)
     env.PutTemplate("update/VelmorUpdate.kus", noRoot);
     ProgramResult registry = Mirvane();
     EXPECT_EQ(registry.exitCode, 0) << registry.err;
-    EXPECT_EQ(Boxes(registry.err), std::vector<std::string>{"[Mirvane] 다운로드/설치 과정에서 오류가 발생했지만\n\n"
-                                                            "현재 설치된 버젼이 실행가능한 버젼이므로 실행합니다."});
+    EXPECT_EQ(Boxes(registry.err),
+              std::vector<std::string>{"[Mirvane] 다운로드/설치 과정에서 오류가 발생했지만\n\n"
+                                       "현재 설치된 버젼이 실행가능한 버젼이므로 실행합니다."});
     ASSERT_TRUE(MirvaneTestEnv::WaitForStart(env.Install(), 2));
 
     // A file that is not there: the fetch's message, then the outcome's.
-    env.PutTemplate("update/VelmorUpdate.kus",
-                    UpdateScript("", "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/gone.cab\r\n"
-                                     "DestDir=%INSTALL_DIR%\r\nFilename=Velmor.exe\r\n"));
+    env.PutTemplate(
+        "update/VelmorUpdate.kus",
+        UpdateScript("", "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/gone.cab\r\n"
+                         "DestDir=%INSTALL_DIR%\r\nFilename=Velmor.exe\r\n"));
     env.site->Answer("/files/gone.cab", "", 404);
     ProgramResult download = Mirvane();
     EXPECT_EQ(download.exitCode, 0) << download.err;
-    EXPECT_EQ(Boxes(download.err), (std::vector<std::string>{"[Mirvane] Error Code : 404, HttpQueryInfo Failed!",
-                                                             "[Mirvane] 다운로드/설치 과정에서 오류가 발생했지만\n\n"
-                                                             "현재 설치된 버젼이 실행가능한 버젼이므로 실행합니다."}))
+    EXPECT_EQ(Boxes(download.err),
+              (std::vector<std::string>{"[Mirvane] Error Code : 404, HttpQueryInfo Failed!",
+                                        "[Mirvane] 다운로드/설치 과정에서 오류가 발생했지만\n\n"
+                                        "현재 설치된 버젼이 실행가능한 버젼이므로 실행합니다."}))
         << download.err;
     ASSERT_TRUE(MirvaneTestEnv::WaitForStart(env.Install(), 3));
     EXPECT_NE(env.ConfigText().find("Version=1.0.0.0"), std::string::npos);
@@ -229,9 +239,10 @@ TEST_F(MirvaneProgram, CancellingTheDownloadStartsTheProgramUnlessBlocked)
 {
     env.StartSite();
     env.PutStandInProgram();
-    env.PutTemplate("update/VelmorUpdate.kus",
-                    UpdateScript("", "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/slow.cab\r\n"
-                                     "DestDir=%INSTALL_DIR%\r\nFilename=slow.exe\r\n"));
+    env.PutTemplate(
+        "update/VelmorUpdate.kus",
+        UpdateScript("", "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/slow.cab\r\n"
+                         "DestDir=%INSTALL_DIR%\r\nFilename=slow.exe\r\n"));
     env.site->AnswerWith("/files/slow.cab", R"({"body": ")" + std::string(4000, 'x') + R"(", "rate": 1000})");
     for (const bool online : {false, true}) {
         env.WriteConfig({{"Version", "1.0.0.0"}, {"Online", online ? "yes" : "no"}});
@@ -254,9 +265,10 @@ TEST_F(MirvaneProgram, CancellingTheDownloadStartsTheProgramUnlessBlocked)
             EXPECT_TRUE(MirvaneTestEnv::WaitForStart(env.Install(), 1));
         } else {
             EXPECT_EQ(status, 1) << err;
-            EXPECT_EQ(Boxes(err), std::vector<std::string>{"[Mirvane] 사용자에의해 자동 업데이트가 취소되었습니다.\n\n"
-                                                           "실행가능한 최소버젼보다 버젼이 낮아 실행할 수 없습니다.\n\n"
-                                                           "실행을 하시려면 먼저 업데이트를 받으셔야 합니다."});
+            EXPECT_EQ(Boxes(err),
+                      std::vector<std::string>{"[Mirvane] 사용자에의해 자동 업데이트가 취소되었습니다.\n\n"
+                                               "실행가능한 최소버젼보다 버젼이 낮아 실행할 수 없습니다.\n\n"
+                                               "실행을 하시려면 먼저 업데이트를 받으셔야 합니다."});
             EXPECT_EQ(Started().size(), 1u);
         }
         EXPECT_FALSE(std::filesystem::exists(env.Install() + "/slow.exe"));
@@ -273,23 +285,25 @@ TEST_F(MirvaneProgram, AFileInUseIsLeftForTheNextStartAndTheRestartIsOffered)
     ChildProgram busy(env.Install() + "/busy.exe", {"60"}, env.Path("tmp"));
     std::filesystem::create_directories(env.site->FilesDir() / "files");
     std::filesystem::copy_file(STARTED_PROGRAM, env.site->FilesDir() / "files/busy.exe");
-    env.PutTemplate("update/VelmorUpdate.kus",
-                    UpdateScript("", "[Files]\r\nBusy\r\n[Busy]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/busy.exe\r\n"
-                                     "DestDir=%INSTALL_DIR%\r\nFilename=busy.exe\r\n"));
+    env.PutTemplate(
+        "update/VelmorUpdate.kus",
+        UpdateScript("", "[Files]\r\nBusy\r\n[Busy]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/busy.exe\r\n"
+                         "DestDir=%INSTALL_DIR%\r\nFilename=busy.exe\r\n"));
     env.WriteConfig({{"Version", "1.0.0.0"}});
     ProgramResult r = Mirvane({"-start", "1"}, {"VELMOR_MESSAGEBOX_ANSWERS=IDYES"});
     busy.Kill();
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_EQ(Boxes(r.err), std::vector<std::string>{"[Mirvane] 설치를 완료하려면 시스템을 재시작해야 합니다.\n\n"
-                                                     "지금 윈도우를 종료하고 시스템을 재시작하시겠습니까?"})
+    EXPECT_EQ(Boxes(r.err),
+              std::vector<std::string>{"[Mirvane] 설치를 완료하려면 시스템을 재시작해야 합니다.\n\n"
+                                       "지금 윈도우를 종료하고 시스템을 재시작하시겠습니까?"})
         << r.err;
     EXPECT_EQ(env.RestartRequests(), 1);
     // The running file stays; the next start copies the new one.
     EXPECT_EQ(TestDir::Read(env.Install() + "/busy.exe"), TestDir::Read("/bin/sleep"));
     EXPECT_TRUE(std::filesystem::exists(env.Path("tmp") + "/VelmorInstall.INF"));
     platform::RegistryKey runOnce;
-    ASSERT_EQ(platform::RegistryKey::Open(platform::RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-                                          runOnce),
+    ASSERT_EQ(platform::RegistryKey::Open(platform::RegRoot::HKLM,
+                                          "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", runOnce),
               S_OK);
     EXPECT_EQ(runOnce.ReadString("VelmorInstaller").value_or(""),
               "rundll32.exe advpack.dll,LaunchINFSection " + env.Path("tmp") + "/VelmorInstall.INF");
@@ -302,17 +316,19 @@ TEST_F(MirvaneProgram, AMessageWhoseOkOptionIsNoEndsTheRunBeforeAnyUpdate)
     env.StartSite();
     env.PutStandInProgram();
     // Installed 1.10; the message of 1.9 is newer as text.
-    std::string script = UpdateScript("", "[Messages]\r\nMaintenance\r\n[Maintenance]\r\nVersion=1.9\r\n"
-                                          "MsgType=msgOK\r\nMsg=서버 점검 중입니다.\\n잠시 후에 다시 접속해 주세요.\r\n"
-                                          "OK_URL=http://127.0.0.1/notice\r\nOK_UpdateOption=no\r\n"
-                                          "[Registry]\r\nMark\r\n[Mark]\r\nVersion=1.9\r\nRootKey=%HKCU%\r\n"
-                                          "SubKey=Software\\Quenta\\Test\r\nValName=Mark\r\nValue=x\r\nType=%REG_SZ%\r\n");
+    std::string script =
+        UpdateScript("", "[Messages]\r\nMaintenance\r\n[Maintenance]\r\nVersion=1.9\r\n"
+                         "MsgType=msgOK\r\nMsg=서버 점검 중입니다.\\n잠시 후에 다시 접속해 주세요.\r\n"
+                         "OK_URL=http://127.0.0.1/notice\r\nOK_UpdateOption=no\r\n"
+                         "[Registry]\r\nMark\r\n[Mark]\r\nVersion=1.9\r\nRootKey=%HKCU%\r\n"
+                         "SubKey=Software\\Quenta\\Test\r\nValName=Mark\r\nValue=x\r\nType=%REG_SZ%\r\n");
     script.replace(script.find("version=1.0.0.1"), 15, "version=1.9");
     env.PutTemplate("update/VelmorUpdate.kus", script);
     env.WriteConfig({{"Version", "1.10"}});
     ProgramResult r = Mirvane();
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_EQ(Boxes(r.err), std::vector<std::string>{"[Mirvane] 서버 점검 중입니다.\n잠시 후에 다시 접속해 주세요."});
+    EXPECT_EQ(Boxes(r.err),
+              std::vector<std::string>{"[Mirvane] 서버 점검 중입니다.\n잠시 후에 다시 접속해 주세요."});
     EXPECT_EQ(env.OpenedPages(1), std::vector<std::string>{"http://127.0.0.1/notice"});
     EXPECT_TRUE(Started().empty());
     EXPECT_NE(env.ConfigText().find("Version=1.10"), std::string::npos);

@@ -51,8 +51,8 @@ TEST_P(SelfUpdate, TheStaleUpdaterEndsInTheNewOneWhichStartsTheProgram)
     script.replace(script.find("update/patch/MirvanePatch.cab"), 29, patch);
     env.PutTemplate("update/VelmorUpdate.kus", script);
 
-    ProgramResult old = RunProgram(env.Install() + "/Mirvane.exe", {"-start", "1", "-lport", "7000"}, env.Install(),
-                                   env.ChildEnvironment(), 60000);
+    ProgramResult old = RunProgram(env.Install() + "/Mirvane.exe", {"-start", "1", "-lport", "7000"},
+                                   env.Install(), env.ChildEnvironment(), 60000);
     EXPECT_EQ(old.exitCode, 0) << old.err;
 
     ASSERT_TRUE(MirvaneTestEnv::WaitForStart(env.Install(), 1, 90000)) << Log(env.Install());
@@ -71,7 +71,8 @@ TEST_P(SelfUpdate, TheStaleUpdaterEndsInTheNewOneWhichStartsTheProgram)
     // The copy ran in the temporary folder with "/patch" and handed over.
     const std::string copy = env.Path("tmp") + "/MirvanePatch";
     EXPECT_TRUE(WaitForLog(copy, "업데이트 결과: handover")) << Log(copy);
-    EXPECT_NE(Log(copy).find("Mirvane 1.22 시작, 인자: /patch -start 1 -lport 7000"), std::string::npos) << Log(copy);
+    EXPECT_NE(Log(copy).find("Mirvane 1.22 시작, 인자: /patch -start 1 -lport 7000"), std::string::npos)
+        << Log(copy);
     for (const char *name : {"Mirvane.exe", "Mirvane.cfg", "Mirvane.skin", "MirvaneSkin/01_bar_f.png"})
         EXPECT_TRUE(std::filesystem::exists(copy + "/" + name)) << name;
 
@@ -86,7 +87,7 @@ TEST_P(SelfUpdate, TheStaleUpdaterEndsInTheNewOneWhichStartsTheProgram)
 INSTANTIATE_TEST_SUITE_P(Patches, SelfUpdate, testing::Values("MirvanePatch.cab", "Mirvane.exe"),
                          [](const testing::TestParamInfo<const char *> &info) {
                              return std::string(info.param).find(".cab") != std::string::npos ? "Cabinet"
-                                                                                               : "SingleFile";
+                                                                                              : "SingleFile";
                          });
 
 TEST(SelfUpdateFailure, APatchThatCannotBeFetchedEndsTheCopyWithOneMessage)

@@ -72,7 +72,8 @@ TEST(SkinControlMessages, NameTheProductEveryTime)
     EXPECT_EQ(SkinControlMessage(SkinControlState::Missing, "벨모"),
               "ActSkn43.ocx 파일이 존재하지 않습니다.\n\n'벨모'를 다시 설치하세요.");
     EXPECT_EQ(SkinControlMessage(SkinControlState::Outdated, "벨%s모"),
-              "ActSkn43.ocx의 버젼이 낮아 '벨%s모'를 실행시킬 수 없습니다.\n\nActSkn43.ocx의 버젼이 외부요인에 의해 "
+              "ActSkn43.ocx의 버젼이 낮아 '벨%s모'를 실행시킬 수 없습니다.\n\nActSkn43.ocx의 버젼이 "
+              "외부요인에 의해 "
               "변경되었을 수도 있습니다.\n\n'벨%s모'를 다시 설치하세요.");
     EXPECT_EQ(SkinControlMessage(SkinControlState::Ok, "벨모"), "");
 }

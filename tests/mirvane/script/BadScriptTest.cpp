@@ -58,7 +58,8 @@ TEST_F(BadScriptTest, MissingSectionsEndInOneOutcomeEach)
     // a self-update.
     std::string script = UpdateScript();
     std::string noUpdater = script;
-    noUpdater.erase(noUpdater.find("[updater]"), noUpdater.find("[application]") - noUpdater.find("[updater]"));
+    noUpdater.erase(noUpdater.find("[updater]"),
+                    noUpdater.find("[application]") - noUpdater.find("[updater]"));
     env.PutTemplate("update/VelmorUpdate.kus", noUpdater);
     EXPECT_EQ(Run(), Result::Started);
     EXPECT_EQ(outcome, UpdateTexts::kScript);
@@ -95,8 +96,10 @@ TEST_F(BadScriptTest, AHundredThousandItemsAreReadOnlyAsFarAsTheListBuffersGo)
         registry += "RegistryItemNumber" + n + "\r\n";
         // Files for another system: never selected here.
         items += "[File" + n + "]\r\nVersion=2\r\nInstallOS=%WIN_XP%\r\n";
-        items += "[RegistryItemNumber" + n + "]\r\nVersion=2\r\nRootKey=%HKCU%\r\nSubKey=Software\\Quenta\\Test\r\n"
-                 "ValName=Last\r\nValue=" + n + "\r\nType=%REG_SZ%\r\n";
+        items += "[RegistryItemNumber" + n +
+                 "]\r\nVersion=2\r\nRootKey=%HKCU%\r\nSubKey=Software\\Quenta\\Test\r\n"
+                 "ValName=Last\r\nValue=" +
+                 n + "\r\nType=%REG_SZ%\r\n";
     }
     env.PutTemplate("update/VelmorUpdate.kus", UpdateScript("", lists + registry + items));
     EXPECT_EQ(Run({{"Version", "1.0"}}), Result::Started);
@@ -120,9 +123,10 @@ TEST_F(BadScriptTest, ValuesLongerThanTheBuffersAreCut)
     std::string longText;
     for (int i = 0; i < 6000; ++i)
         longText += "긴";
-    env.PutTemplate("update/VelmorUpdate.kus",
-                    UpdateScript("", "[Messages]\r\nLong\r\n[Long]\r\nVersion=2\r\nMsgType=msgOK\r\nMsg=" + longText +
-                                         "\r\nOK_URL=http://127.0.0.1/" + std::string(20000, 'u') + "\r\n"));
+    env.PutTemplate(
+        "update/VelmorUpdate.kus",
+        UpdateScript("", "[Messages]\r\nLong\r\n[Long]\r\nVersion=2\r\nMsgType=msgOK\r\nMsg=" + longText +
+                             "\r\nOK_URL=http://127.0.0.1/" + std::string(20000, 'u') + "\r\n"));
     EXPECT_EQ(Run(), Result::Started);
     EXPECT_EQ(outcome, UpdateTexts::kLaunch);
     ASSERT_EQ(ui.boxes.size(), 1u);

@@ -39,7 +39,8 @@ public:
         }
         return type == platform::MB_YESNO ? platform::IDYES : platform::IDOK;
     }
-    int RunDownloadForm(const installengine::CInstallWorkerOptions &options, const std::string &imageName) override
+    int RunDownloadForm(const installengine::CInstallWorkerOptions &options,
+                        const std::string &imageName) override
     {
         ++forms;
         formImage = imageName;

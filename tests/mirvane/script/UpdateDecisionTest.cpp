@@ -25,7 +25,8 @@ protected:
         env.PutTemplate("update/VelmorLaunch.kus", "[Install]\r\n[ShortCut]\r\n");
     }
 
-    Result Run(const std::map<std::string, std::string> &config = {}, const std::string &line = "-start 1 -lport 7000")
+    Result Run(const std::map<std::string, std::string> &config = {},
+               const std::string &line = "-start 1 -lport 7000")
     {
         env.WriteConfig(config);
         m_config = CMirvaneConfig();
@@ -48,7 +49,10 @@ protected:
                 args.push_back(line.substr(5));
         return args;
     }
-    bool WaitForStart(std::size_t count = 1) const { return MirvaneTestEnv::WaitForStart(env.Install(), count); }
+    bool WaitForStart(std::size_t count = 1) const
+    {
+        return MirvaneTestEnv::WaitForStart(env.Install(), count);
+    }
 
     MirvaneTestEnv env{"mirvane-decision"};
     RecordingUi ui;
@@ -103,9 +107,13 @@ TEST_F(UpdateDecisionTest, ABadOrMissingScriptShowsOneMessageAndStartsTheProgram
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"missing", ""},
         {"no script section", good.substr(good.find("[updater]"))},
-        {"wrong signature", "[script]\r\nSignature=$WEB_INSTALLER$\r\nVersion=1.1\r\n" + good.substr(good.find("[updater]"))},
-        {"format 1.2", "[script]\r\nSignature=$web_updater$\r\nVersion=1.2\r\n" + good.substr(good.find("[updater]"))},
-        {"not an INI file", std::string("\x7f" "ELF\x01\x02\x00\xff\xfe garbage", 16)},
+        {"wrong signature",
+         "[script]\r\nSignature=$WEB_INSTALLER$\r\nVersion=1.1\r\n" + good.substr(good.find("[updater]"))},
+        {"format 1.2",
+         "[script]\r\nSignature=$web_updater$\r\nVersion=1.2\r\n" + good.substr(good.find("[updater]"))},
+        {"not an INI file", std::string("\x7f"
+                                        "ELF\x01\x02\x00\xff\xfe garbage",
+                                        16)},
     };
     std::size_t starts = 0;
     for (const auto &[name, text] : cases) {
@@ -116,7 +124,8 @@ TEST_F(UpdateDecisionTest, ABadOrMissingScriptShowsOneMessageAndStartsTheProgram
         ui.boxes.clear();
         EXPECT_EQ(Run(), Result::Started);
         EXPECT_EQ(outcome, UpdateTexts::kScript);
-        EXPECT_EQ(ui.Texts(), std::vector<std::string>{"업데이트 스크립트에 이상이 있어 업데이트를 실행하지 않습니다.\n\n"});
+        EXPECT_EQ(ui.Texts(), std::vector<std::string>{
+                                  "업데이트 스크립트에 이상이 있어 업데이트를 실행하지 않습니다.\n\n"});
         EXPECT_TRUE(WaitForStart(++starts));
         EXPECT_FALSE(ui.statusOpen);
     }
@@ -163,23 +172,26 @@ TEST_F(UpdateDecisionTest, AnUnknownRegKeyIsTheRegistryOutcomeBlockedWhenOnline)
     env.PutTemplate("update/VelmorUpdate.kus", script);
     EXPECT_EQ(Run(), Result::Started);
     EXPECT_EQ(outcome, UpdateTexts::kRegistry);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 "
-                                                   "실행가능한 버젼이므로 실행합니다."});
+    EXPECT_EQ(ui.Texts(),
+              std::vector<std::string>{"다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 "
+                                       "실행가능한 버젼이므로 실행합니다."});
     EXPECT_TRUE(WaitForStart());
 
     ui.boxes.clear();
     EXPECT_EQ(Run({{"Online", "Yes"}}), Result::Failed);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"다운로드/설치 과정에서 오류가 발생했습니다.\n\n실행가능한 "
-                                                   "최소버젼보다 버젼이 낮아 종료됩니다.\n\n잠시 후에 다시 실행하시기 "
-                                                   "바랍니다."});
+    EXPECT_EQ(ui.Texts(),
+              std::vector<std::string>{"다운로드/설치 과정에서 오류가 발생했습니다.\n\n실행가능한 "
+                                       "최소버젼보다 버젼이 낮아 종료됩니다.\n\n잠시 후에 다시 실행하시기 "
+                                       "바랍니다."});
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(Started().size(), 1u);
 }
 
 TEST_F(UpdateDecisionTest, AFailedDownloadStartsTheProgramUnlessItsVersionIsTooOld)
 {
-    const std::string files = "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/missing.cab\r\n"
-                              "DestDir=%INSTALL_DIR%\r\nFilename=Velmor.exe\r\n";
+    const std::string files =
+        "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/missing.cab\r\n"
+        "DestDir=%INSTALL_DIR%\r\nFilename=Velmor.exe\r\n";
     env.PutTemplate("update/VelmorUpdate.kus", UpdateScript("", files));
     env.site->Answer("/files/missing.cab", "", 404);
     EXPECT_EQ(Run({{"Version", "1.0.0.0"}}), Result::Started);
@@ -191,8 +203,9 @@ TEST_F(UpdateDecisionTest, AFailedDownloadStartsTheProgramUnlessItsVersionIsTooO
     ASSERT_EQ(env.Boxes().size(), 1u);
     EXPECT_EQ(env.Boxes()[0].text, "Error Code : 404, HttpQueryInfo Failed!");
     EXPECT_EQ(env.Boxes()[0].caption, "Mirvane");
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 "
-                                                   "실행가능한 버젼이므로 실행합니다."});
+    EXPECT_EQ(ui.Texts(),
+              std::vector<std::string>{"다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 "
+                                       "실행가능한 버젼이므로 실행합니다."});
     EXPECT_TRUE(WaitForStart());
     // The version stays what it was.
     EXPECT_NE(env.ConfigText().find("Version=1.0.0.0"), std::string::npos);
@@ -208,9 +221,10 @@ TEST_F(UpdateDecisionTest, AFailedDownloadStartsTheProgramUnlessItsVersionIsTooO
 
 TEST_F(UpdateDecisionTest, ACancelledDownloadStartsTheProgramUnlessBlocked)
 {
-    env.PutTemplate("update/VelmorUpdate.kus",
-                    UpdateScript("", "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/x.cab\r\n"
-                                     "DestDir=%INSTALL_DIR%\r\nFilename=x.exe\r\n"));
+    env.PutTemplate(
+        "update/VelmorUpdate.kus",
+        UpdateScript("", "[Files]\r\nMain\r\n[Main]\r\nVersion=1.0.0.1\r\nSrc=@SITE_URL@/files/x.cab\r\n"
+                         "DestDir=%INSTALL_DIR%\r\nFilename=x.exe\r\n"));
     env.site->Answer("/files/x.cab", std::string(100000, 'x'));
     ui.cancelDownload = true;
     EXPECT_EQ(Run({{"Version", "1.0.0.0"}}), Result::Started);
@@ -220,8 +234,9 @@ TEST_F(UpdateDecisionTest, ACancelledDownloadStartsTheProgramUnlessBlocked)
 
     EXPECT_EQ(Run({{"Version", "1.0.0.0"}, {"Online", "yes"}}), Result::Ended);
     EXPECT_EQ(ui.Texts(),
-              std::vector<std::string>{"사용자에의해 자동 업데이트가 취소되었습니다.\n\n실행가능한 최소버젼보다 버젼이 "
-                                       "낮아 실행할 수 없습니다.\n\n실행을 하시려면 먼저 업데이트를 받으셔야 합니다."});
+              std::vector<std::string>{
+                  "사용자에의해 자동 업데이트가 취소되었습니다.\n\n실행가능한 최소버젼보다 버젼이 "
+                  "낮아 실행할 수 없습니다.\n\n실행을 하시려면 먼저 업데이트를 받으셔야 합니다."});
     EXPECT_FALSE(std::filesystem::exists(env.Install() + "/x.exe"));
 }
 
@@ -255,14 +270,15 @@ TEST_F(UpdateDecisionTest, VersionsCompareAsTextAndTheNewVersionIsWrittenBack)
 
 TEST_F(UpdateDecisionTest, MessagesAreShownInOrderAndTheirOptionsDecide)
 {
-    const std::string messages = "[Messages]\r\nFirst\r\nOld\r\nQuestion\r\nOdd\r\nStop\r\nAfter\r\n"
-                                 "[First]\r\nVersion=1.9\r\nMsg=첫 줄\\n둘째 줄\r\nMsgType=msgOK\r\n"
-                                 "[Old]\r\nVersion=1.0\r\nMsg=지난 소식\r\nMsgType=msgOK\r\n"
-                                 "[Question]\r\nVersion=2\r\nMsg=공지를 볼까요?\r\nMsgType=MSGOKCANCEL\r\n"
-                                 "OK_URL=http://127.0.0.1/ok\r\nCANCEL_URL=http://127.0.0.1/notice\r\n"
-                                 "[Odd]\r\nVersion=2\r\nMsg=보이지 않음\r\nMsgType=msgYESNO\r\nOK_UpdateOption=no\r\n"
-                                 "[Stop]\r\nVersion=2\r\nMsg=점검 중입니다.\r\nMsgType=msgOK\r\nOK_UpdateOption=NO\r\n"
-                                 "[After]\r\nVersion=2\r\nMsg=나오면 안 됨\r\nMsgType=msgOK\r\n";
+    const std::string messages =
+        "[Messages]\r\nFirst\r\nOld\r\nQuestion\r\nOdd\r\nStop\r\nAfter\r\n"
+        "[First]\r\nVersion=1.9\r\nMsg=첫 줄\\n둘째 줄\r\nMsgType=msgOK\r\n"
+        "[Old]\r\nVersion=1.0\r\nMsg=지난 소식\r\nMsgType=msgOK\r\n"
+        "[Question]\r\nVersion=2\r\nMsg=공지를 볼까요?\r\nMsgType=MSGOKCANCEL\r\n"
+        "OK_URL=http://127.0.0.1/ok\r\nCANCEL_URL=http://127.0.0.1/notice\r\n"
+        "[Odd]\r\nVersion=2\r\nMsg=보이지 않음\r\nMsgType=msgYESNO\r\nOK_UpdateOption=no\r\n"
+        "[Stop]\r\nVersion=2\r\nMsg=점검 중입니다.\r\nMsgType=msgOK\r\nOK_UpdateOption=NO\r\n"
+        "[After]\r\nVersion=2\r\nMsg=나오면 안 됨\r\nMsgType=msgOK\r\n";
     env.PutTemplate("update/VelmorUpdate.kus", UpdateScript("", messages));
     ui.answers = {platform::IDOK, platform::IDCANCEL};
     EXPECT_EQ(Run({{"Version", "1.10"}}), Result::Ended);
@@ -289,8 +305,8 @@ TEST_F(UpdateDecisionTest, MissingLaunchItemsAreInstalledCountedAndOffered)
     std::filesystem::create_directories(env.site->FilesDir() / "launch");
     std::filesystem::copy_file(STARTED_PROGRAM, env.site->FilesDir() / "launch/tool.exe");
     platform::RegistryKey installed;
-    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU, "Software\\Quenta\\Velmor\\Launch_GUID\\{7B2}",
-                                            installed),
+    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU,
+                                            "Software\\Quenta\\Velmor\\Launch_GUID\\{7B2}", installed),
               S_OK);
     ASSERT_EQ(installed.WriteString("", "{7B2}"), S_OK);
     env.PutTemplate("update/VelmorUpdate.kus", UpdateScript("", RegistryItem("1.0.0.1")));
@@ -303,8 +319,8 @@ TEST_F(UpdateDecisionTest, MissingLaunchItemsAreInstalledCountedAndOffered)
     EXPECT_EQ(ui.formOptions.stepTotal, 2);
     EXPECT_TRUE(ui.formOptions.items.Empty()); // the installed version is current
     platform::RegistryKey record;
-    EXPECT_EQ(platform::RegistryKey::Open(platform::RegRoot::HKCU, "Software\\Quenta\\Velmor\\Launch_GUID\\{7A1}",
-                                          record),
+    EXPECT_EQ(platform::RegistryKey::Open(platform::RegRoot::HKCU,
+                                          "Software\\Quenta\\Velmor\\Launch_GUID\\{7A1}", record),
               S_OK);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, "도구를 실행할까요?");
@@ -324,7 +340,8 @@ TEST_F(UpdateDecisionTest, MissingLaunchItemsAreInstalledCountedAndOffered)
 
 TEST_F(UpdateDecisionTest, TheUpdateListDecidesAfterAnUpdate)
 {
-    env.PutTemplate("update/VelmorUpdate.kus", UpdateScript("Information=<b>고친 점</b>\r\n", RegistryItem("1.0.0.1")));
+    env.PutTemplate("update/VelmorUpdate.kus",
+                    UpdateScript("Information=<b>고친 점</b>\r\n", RegistryItem("1.0.0.1")));
     ui.listAnswer = platform::IDNO;
     EXPECT_EQ(Run({{"Version", "1.0.0.0"}}), Result::Ended);
     EXPECT_EQ(ui.lists, std::vector<std::string>{"<b>고친 점</b>"});
@@ -342,11 +359,13 @@ TEST_F(UpdateDecisionTest, AMissingProgramOrOneThatCannotStartIsReported)
 {
     env.PutTemplate("update/VelmorUpdate.kus", UpdateScript());
     EXPECT_EQ(Run({{"Execute", env.Install() + "/없음.exe"}}), Result::Failed);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"'" + env.Install() +
-                                                   "/없음.exe'(을)를 찾을 수 없습니다.\n\n'벨모개인방송'(을)를 다시 "
-                                                   "설치하시기 바랍니다."});
+    EXPECT_EQ(ui.Texts(),
+              std::vector<std::string>{"'" + env.Install() +
+                                       "/없음.exe'(을)를 찾을 수 없습니다.\n\n'벨모개인방송'(을)를 다시 "
+                                       "설치하시기 바랍니다."});
     ui.boxes.clear();
     EXPECT_EQ(Run({{"Execute", env.Install()}}), Result::Failed);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"'" + env.Install() +
-                                                   "'(을)를 실행할 수 없습니다.\n\n잠시 후에 다시 실행하시기 바랍니다."});
+    EXPECT_EQ(ui.Texts(),
+              std::vector<std::string>{"'" + env.Install() +
+                                       "'(을)를 실행할 수 없습니다.\n\n잠시 후에 다시 실행하시기 바랍니다."});
 }
