@@ -17,8 +17,9 @@ platform::MessageBoxHandler &PlainHandler()
 
 } // namespace
 
-CSkinnedMessageBoxHandler::CSkinnedMessageBoxHandler(QString skinPath, platform::MessageBoxHandler plain)
-    : m_skinPath(std::move(skinPath)), m_plain(std::move(plain)), m_headless(CSkinDialog::IsHeadless())
+CSkinnedMessageBoxHandler::CSkinnedMessageBoxHandler(QString skinPath, platform::MessageBoxHandler plain,
+                                                     bool headless)
+    : m_skinPath(std::move(skinPath)), m_plain(std::move(plain)), m_headless(headless)
 {
     if (!m_plain)
         m_plain = &platform::StderrMessageBox;
@@ -36,7 +37,8 @@ void CSkinnedMessageBoxHandler::Install(const QString &skinPath)
     platform::MessageBoxHandler current = platform::SetMessageBoxHandler({});
     if (!PlainHandler())
         PlainHandler() = current;
-    auto handler = std::make_shared<CSkinnedMessageBoxHandler>(skinPath, PlainHandler());
+    auto handler =
+        std::make_shared<CSkinnedMessageBoxHandler>(skinPath, PlainHandler(), CSkinDialog::IsHeadless());
     platform::SetMessageBoxHandler([handler](const platform::MessageBoxRequest &r) { return (*handler)(r); });
 }
 

@@ -21,7 +21,9 @@
 
 class CSkinnedMessageBoxHandler {
 public:
-    CSkinnedMessageBoxHandler(QString skinPath, platform::MessageBoxHandler plain);
+    // `headless`: every box is the plain one (no display to show the
+    // skinned one on); tests may ask for the window path anyway.
+    CSkinnedMessageBoxHandler(QString skinPath, platform::MessageBoxHandler plain, bool headless);
 
     int operator()(const platform::MessageBoxRequest &request);
 
