@@ -3,6 +3,8 @@
 #include "CSkinProgressBar.h"
 #include "SkinText.h"
 
+#include "CLogFile.h"
+
 #include <QMetaObject>
 #include <QTimer>
 
@@ -66,7 +68,7 @@ bool CDownloadForm::OnInitDialog()
     CentreOnScreen();
 
     if (!m_cancel.IsValid()) {
-        qWarning("Mirvane: the cancel event cannot be made (errno %u).", platform::GetLastError());
+        VLOG("DownloadForm", "취소 이벤트를 만들지 못했습니다 (errno %u).\n", platform::GetLastError());
         return false;
     }
     // The worker starts with the form. A thread that cannot be made ends
@@ -83,7 +85,7 @@ bool CDownloadForm::OnInitDialog()
             m_workerDone.store(true);
         });
     } catch (const std::system_error &e) {
-        qWarning("Mirvane: the install worker cannot be started: %s", e.what());
+        VLOG("DownloadForm", "설치 작업 스레드를 시작하지 못했습니다: %s\n", e.what());
         return false;
     }
     m_clock.start();

@@ -2,6 +2,8 @@
 
 #include "SkinControlLoader.h"
 
+#include "CLogFile.h"
+
 #include "platform/MessageBox.h"
 
 #include <QApplication>
@@ -97,21 +99,21 @@ bool CSkinDialog::LoadSkin()
     std::string error;
     m_skin = CreateRegisteredSkinControl(m_module, this, error);
     if (!m_skin) {
-        qWarning("Mirvane: the skin control cannot be made: %s", error.c_str());
+        VLOG("SkinDialog", "스킨 컨트롤을 만들지 못했습니다: %s\n", error.c_str());
         return false;
     }
     m_skinWidget = m_skin->GetWidget();
     m_skin->SetEventSink(this);
     HRESULT hr = m_skin->LoadSkinFile(m_skinPath);
     if (FAILED(hr)) {
-        qWarning("Mirvane: the skin file %s cannot be loaded (hr=0x%08x).", qUtf8Printable(m_skinPath),
-                 static_cast<unsigned>(hr));
+        VLOG("SkinDialog", "스킨 파일 %s을(를) 읽지 못했습니다 (hr=0x%08x).\n", qUtf8Printable(m_skinPath),
+             static_cast<unsigned>(hr));
         return false;
     }
     hr = m_skin->ApplySkin(m_formName);
     if (FAILED(hr)) {
-        qWarning("Mirvane: the skin form \"%s\" cannot be applied (hr=0x%08x).", qUtf8Printable(m_formName),
-                 static_cast<unsigned>(hr));
+        VLOG("SkinDialog", "스킨 폼 \"%s\"을(를) 적용하지 못했습니다 (hr=0x%08x).\n",
+             qUtf8Printable(m_formName), static_cast<unsigned>(hr));
         return false;
     }
     m_skin->Refresh(-1);

@@ -2,6 +2,8 @@
 
 #include "SkinText.h"
 
+#include "CLogFile.h"
+
 #include "platform/CodePage.h"
 #include "platform/MessageBox.h"
 #include "platform/ShellFolders.h"
@@ -68,8 +70,8 @@ bool CUpdateListForm::OnInitDialog()
     const std::string bytes = platform::QStringToAnsi(page);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        qWarning("Mirvane: %s cannot be written: %s", qUtf8Printable(path),
-                 qUtf8Printable(file.errorString()));
+        VLOG("UpdateListForm", "%s 파일을 쓰지 못했습니다: %s\n", qUtf8Printable(path),
+             qUtf8Printable(file.errorString()));
     }
     file.close();
 

@@ -21,6 +21,8 @@
 #include "CUpdateListForm.h"
 #include "TestWorker.h"
 
+#include "CLogFile.h"
+
 #include "platform/GuiMessageBox.h"
 #include "platform/Module.h"
 
@@ -156,6 +158,7 @@ int main(int argc, char **argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     platform::InstallGuiMessageBox();
+    SetLogToStandardError(true); // the forms' diagnostics, as a program without a log file
     if (argc < 3)
         return Usage();
 
