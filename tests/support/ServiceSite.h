@@ -45,7 +45,8 @@ public:
                                       "--answers", answers, "--root", (dir / "www").string(), "--exit-with-parent"};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         m_site = std::make_unique<ChildProgram>("/usr/bin/env", args, dir);
-        for (int i = 0; i < 500 && m_site->Running(); ++i) {
+        // Python starts slowly on a loaded machine: up to 30 s.
+        for (int i = 0; i < 3000 && m_site->Running(); ++i) {
             std::ifstream in(portFile);
             if (in >> m_port)
                 break;
