@@ -66,11 +66,17 @@ bool CMirvaneConfig::IsValid() const
     return Version != "0" && !Execute.empty() && !Skin.empty() && !Script.empty();
 }
 
+bool CMirvaneConfig::WriteVersionTo(const std::string &path, const std::string &installed,
+                                    const std::string &newVersion)
+{
+    if (SameTextIgnoringCase(newVersion, installed))
+        return true;
+    return platform::WritePrivateProfileString(kSection, "version", newVersion.c_str(), path);
+}
+
 bool CMirvaneConfig::WriteVersion(const std::string &newVersion)
 {
-    if (SameTextIgnoringCase(newVersion, Version))
-        return true;
-    if (!platform::WritePrivateProfileString(kSection, "version", newVersion.c_str(), m_path))
+    if (!WriteVersionTo(m_path, Version, newVersion))
         return false;
     Version = newVersion;
     return true;

@@ -46,6 +46,10 @@ public:
     // case ignored), writes it as "config"/"version" of the file and keeps it
     // as Version. False when the file could not be written.
     bool WriteVersion(const std::string &newVersion);
+    // The same for the file at `path` whose version is `installed`: what the
+    // install worker calls on its own thread, without this object.
+    static bool WriteVersionTo(const std::string &path, const std::string &installed,
+                               const std::string &newVersion);
 
     // The values the install engine's path macros take.
     installengine::CInstallNames InstallNames() const;

@@ -153,10 +153,7 @@ void CUpdateDecision::Decide()
         const std::string path = m_config.Path();
         const std::string installed = m_config.Version;
         options.onInstalled = [path, installed, appVersion](installengine::CSetupFile &) {
-            if (SameTextIgnoringCase(installed, appVersion))
-                return true;
-            return platform::WritePrivateProfileString(CMirvaneConfig::kSection, "version",
-                                                       appVersion.c_str(), path);
+            return CMirvaneConfig::WriteVersionTo(path, installed, appVersion);
         };
     }
     switch (m_ui.RunDownloadForm(options, Value("updater", "TitleImg"))) {
