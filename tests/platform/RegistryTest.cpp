@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <random>
 
 using namespace platform;
 
@@ -308,22 +310,38 @@ TEST_F(RegistryTest, KilledWriterLeavesTheOldOrTheNewHive)
             hive += "\"v" + std::to_string(i) + "\"=\"" + std::string(500, char('a' + i % 26)) + "\"\n";
         std::ofstream(m_dir.path() / "HKEY_LOCAL_MACHINE.reg", std::ios::binary) << hive;
     }
-    std::srand(static_cast<unsigned>(::getpid()));
+    std::mt19937 random(static_cast<unsigned>(::getpid()));
     bool hadGeneration = false;
     for (int round = 0; round < 12; ++round) {
+        // The child reports each finished write on a pipe, so the parent can
+        // time one write and kill the child at a random point of a later one,
+        // however fast or slow this build writes.
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            ::close(pipeFds[0]);
             RegistryKey key;
             if (FAILED(RegistryKey::Open(RegRoot::HKLM, "Software\\Big", key)))
                 _exit(1);
             for (int n = 0;; ++n) {
                 // Each generation is one long run of one letter.
                 key.WriteString("Generation", std::string(20000, char('A' + (round * 7 + n) % 26)));
+                if (::write(pipeFds[1], "w", 1) != 1)
+                    _exit(2);
             }
         }
-        ::usleep(static_cast<useconds_t>(5000 + std::rand() % 60000));
+        ::close(pipeFds[1]);
+        char done = 0;
+        ASSERT_EQ(::read(pipeFds[0], &done, 1), 1);
+        const auto first = std::chrono::steady_clock::now();
+        ASSERT_EQ(::read(pipeFds[0], &done, 1), 1);
+        const auto oneWrite = std::chrono::steady_clock::now() - first;
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(oneWrite).count();
+        ::usleep(static_cast<useconds_t>(random() % static_cast<unsigned>(us + 1)));
         ::kill(pid, SIGKILL);
+        ::close(pipeFds[0]);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
 
@@ -345,7 +363,6 @@ TEST_F(RegistryTest, KilledWriterLeavesTheOldOrTheNewHive)
             ASSERT_EQ(generation->find_first_not_of((*generation)[0]), std::string::npos);
         }
     }
-    // The children really wrote while they were killed.
     EXPECT_TRUE(hadGeneration);
     // After the last kill the store still takes writes, and no temporary file
     // stays behind once a write has finished.

@@ -78,12 +78,14 @@ public:
     HRESULT DeleteValue(std::string_view name) const;
 
     // The names of the direct subkeys and the values, in the order they were
-    // created.
+    // created. Empty when the key is gone or the store cannot be read.
     std::vector<std::string> EnumKeys() const;
     std::vector<RegistryValue> EnumValues() const;
 
-    // Deletes `subKey` under `root` with every key below it (SHDeleteKey).
-    // S_OK, or HRESULT_FROM_ERRNO(ENOENT) when it is missing.
+    // Deletes `subKey` under `root` with every key below it (SHDeleteKey);
+    // "Software\\Quenta" takes "Software\\Quenta\\Velmor" along but not
+    // "Software\\QuentaOther". S_OK, HRESULT_FROM_ERRNO(ENOENT) when it is
+    // missing, E_INVALIDARG for the root itself (an empty path).
     static HRESULT DeleteKey(RegRoot root, std::string_view subKey);
 
 private:
