@@ -165,7 +165,7 @@ bool CDownloader::FetchScript(std::string &url) const
         CUrlRequest::Perform(url, RequestOptions(limits, "Script", limits.scriptTimeoutMs), fetch);
     fetch.Finish();
     const Failure failure = Classify(result, fetch);
-    if (failure.what == Failure::Read)
+    if (failure.what == Failure::Read && showMessages)
         platform::ShowMessageBox(Message(failure, path), m_caption,
                                  platform::MB_OK | platform::MB_ICONEXCLAMATION);
     if (failure.what != Failure::None)
@@ -197,7 +197,8 @@ std::string CDownloader::FetchFile(CDownloadItem &item, CInstallSteps &steps,
     const std::string folder = TargetFolder();
     const std::string path = folder + name;
     const auto show = [this](const std::string &text) {
-        platform::ShowMessageBox(text, m_caption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
+        if (showMessages)
+            platform::ShowMessageBox(text, m_caption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
     };
     if (!UsableName(name)) {
         show(Message({Failure::Create, EINVAL}, path));

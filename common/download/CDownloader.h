@@ -42,6 +42,9 @@ public:
     explicit CDownloader(std::string messageCaption) : m_caption(std::move(messageCaption)) {}
 
     Limits limits;
+    // False: no fetch shows a message box; the caller reports the failure in
+    // its own words (the updater's script fetches and its patch download).
+    bool showMessages = true;
 
     // Fetches a script. On success `url` is replaced by the local path and
     // true returned. A failed read of the body shows a message box; other

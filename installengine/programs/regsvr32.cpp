@@ -72,8 +72,8 @@ void Report(const std::string &text, bool failure)
             std::fprintf(stderr, "regsvr32: %s\n", text.c_str());
         return;
     }
-    platform::ShowMessageBox(text, kCaption,
-                             platform::MB_OK | (failure ? platform::MB_ICONERROR : platform::MB_ICONINFORMATION));
+    platform::ShowMessageBox(
+        text, kCaption, platform::MB_OK | (failure ? platform::MB_ICONERROR : platform::MB_ICONINFORMATION));
 }
 
 std::string Lower(std::string text)
@@ -126,7 +126,8 @@ int RegisterProgram(const std::string &path, bool unregister)
     // A program named without a folder is the one in the current folder.
     const std::string program = path.find('/') == std::string::npos ? "./" + path : path;
     if (!platform::FileExists(program)) {
-        Report(Format("프로그램 \"%s\"을(를) 시작하지 못했습니다.\n\n지정된 파일을 찾을 수 없습니다.", path), true);
+        Report(Format("프로그램 \"%s\"을(를) 시작하지 못했습니다.\n\n지정된 파일을 찾을 수 없습니다.", path),
+               true);
         return FAIL_LOAD;
     }
     const int status = platform::RunAndWait(program, option, "");
@@ -172,10 +173,12 @@ int RegisterLibrary(const std::string &path, bool unregister)
     if (FAILED(hr)) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08x", static_cast<unsigned>(hr));
-        Report(Format("모듈 \"%s\"이(가) 로드되었지만 %s 호출이 오류 코드 %s(으)로 실패했습니다.\n\n"
-                      "이 문제에 대한 자세한 내용을 보려면 오류 코드를 검색어로 사용하여 온라인으로 검색하십시오.",
-                      path, entry, code),
-               true);
+        Report(
+            Format(
+                "모듈 \"%s\"이(가) 로드되었지만 %s 호출이 오류 코드 %s(으)로 실패했습니다.\n\n"
+                "이 문제에 대한 자세한 내용을 보려면 오류 코드를 검색어로 사용하여 온라인으로 검색하십시오.",
+                path, entry, code),
+            true);
         return FAIL_REG;
     }
     Report(Format("%s의 %s이(가) 성공했습니다.", path, entry), false);

@@ -153,37 +153,43 @@ void CDownloadForm::OnSkinClick(ISkinObject *object)
 void CDownloadForm::SetStatusText(std::string_view text)
 {
     QMetaObject::invokeMethod(
-        this, [this, t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] { ShowStatus(t); },
+        this,
+        [this, t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] { ShowStatus(t); },
         Qt::QueuedConnection);
 }
 
 void CDownloadForm::SetFileNameText(std::string_view text)
 {
     QMetaObject::invokeMethod(
-        this, [this, t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] { ShowFileName(t); },
+        this,
+        [this, t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] { ShowFileName(t); },
         Qt::QueuedConnection);
 }
 
 void CDownloadForm::SetSpeedText(std::string_view text)
 {
     QMetaObject::invokeMethod(
-        this, [this, t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] { ShowSpeed(t); },
+        this,
+        [this, t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] { ShowSpeed(t); },
         Qt::QueuedConnection);
 }
 
 void CDownloadForm::SetDownloadProgress(std::int64_t done, std::int64_t total)
 {
-    QMetaObject::invokeMethod(this, [this, done, total] { ShowDownload(done, total); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, done, total] { ShowDownload(done, total); }, Qt::QueuedConnection);
 }
 
 void CDownloadForm::SetInstallProgress(int done, int total)
 {
-    QMetaObject::invokeMethod(this, [this, done, total] { ShowInstall(done, total); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, done, total] { ShowInstall(done, total); }, Qt::QueuedConnection);
 }
 
 void CDownloadForm::SetCancelEnabled(bool enabled)
 {
-    QMetaObject::invokeMethod(this, [this, enabled] { EnableCancel(enabled); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, enabled] { EnableCancel(enabled); }, Qt::QueuedConnection);
 }
 
 // --- on the window thread

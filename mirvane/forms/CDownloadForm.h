@@ -42,8 +42,8 @@ public:
 
     // `imageName` is the script's "updater"/"TitleImg". The worker must
     // outlive the form.
-    CDownloadForm(const QString &skinPath, const QString &korName, const QString &imageName, IInstallWorker &worker,
-                  QWidget *parent = nullptr);
+    CDownloadForm(const QString &skinPath, const QString &korName, const QString &imageName,
+                  IInstallWorker &worker, QWidget *parent = nullptr);
     ~CDownloadForm() override;
 
     // Worker result → the form's result.

@@ -6,8 +6,8 @@ CMessageBoxLayout::Result CMessageBoxLayout::Compute(const Input &in)
 {
     const int frameWidth = std::max(0, in.left) + std::max(0, in.right);
     const int frameHeight = std::max(0, in.top) + std::max(0, in.bottom);
-    const int areaWidth =
-        in.text.width() >= in.designedClient.width() ? in.text.width() + kExtraWidth : in.designedClient.width();
+    const int areaWidth = in.text.width() >= in.designedClient.width() ? in.text.width() + kExtraWidth
+                                                                       : in.designedClient.width();
     const int areaHeight = in.text.height() >= in.designedClient.height() ? in.text.height() + kExtraHeight
                                                                           : in.designedClient.height();
     QSize window(frameWidth + std::max(0, areaWidth), frameHeight + std::max(0, areaHeight));
@@ -17,16 +17,18 @@ CMessageBoxLayout::Result CMessageBoxLayout::Compute(const Input &in)
     }
 
     Result r;
-    const QPoint origin = in.screen.isValid() ? QPoint(in.screen.x() + (in.screen.width() - window.width()) / 2,
-                                                       in.screen.y() + (in.screen.height() - window.height()) / 2)
-                                              : QPoint(0, 0);
+    const QPoint origin = in.screen.isValid()
+                              ? QPoint(in.screen.x() + (in.screen.width() - window.width()) / 2,
+                                       in.screen.y() + (in.screen.height() - window.height()) / 2)
+                              : QPoint(0, 0);
     r.window = QRect(origin, window);
     r.client = QRect(std::max(0, in.left), std::max(0, in.top), std::max(0, window.width() - frameWidth),
                      std::max(0, window.height() - frameHeight));
     const int textWidth = std::min(in.text.width(), r.client.width());
     const int textHeight = std::min(in.text.height(), r.client.height());
-    r.text = QRect(r.client.x() + (r.client.width() - textWidth) / 2, r.client.y() + (r.client.height() - textHeight) / 2,
-                   std::max(0, textWidth), std::max(0, textHeight));
+    r.text = QRect(r.client.x() + (r.client.width() - textWidth) / 2,
+                   r.client.y() + (r.client.height() - textHeight) / 2, std::max(0, textWidth),
+                   std::max(0, textHeight));
     return r;
 }
 

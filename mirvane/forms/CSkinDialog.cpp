@@ -39,7 +39,8 @@ ISkinObject *FindIn(ISkinObject *parent, const QPoint &origin, const QString &na
 } // namespace
 
 CSkinDialog::CSkinDialog(int idd, const QString &skinPath, const QString &formName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_idd(idd), m_skinPath(skinPath), m_formName(formName)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_idd(idd), m_skinPath(skinPath),
+      m_formName(formName)
 {
     setWindowTitle(QString::fromUtf8(kPlainCaption));
 }

@@ -31,8 +31,8 @@ const char16_t *const kAllButtons[] = {u"OK_Btn", u"Cancel_Btn", u"Yes_Btn", u"N
 
 } // namespace
 
-CSkinMessageBox::CSkinMessageBox(const QString &skinPath, const QString &text, const QString &caption, unsigned type,
-                                 QWidget *parent)
+CSkinMessageBox::CSkinMessageBox(const QString &skinPath, const QString &text, const QString &caption,
+                                 unsigned type, QWidget *parent)
     : CSkinDialog(IDD, skinPath, QString(), parent), m_text(text), m_caption(caption), m_type(type),
       m_buttons(ButtonsOf(type))
 {

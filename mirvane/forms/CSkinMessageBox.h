@@ -24,8 +24,9 @@ class CSkinMessageBox : public CSkinDialog {
 public:
     static constexpr int IDD = 130;
 
-    CSkinMessageBox(const QString &skinPath, const QString &text, const QString &caption = QStringLiteral("Mirvane"),
-                    unsigned type = 0, QWidget *parent = nullptr);
+    CSkinMessageBox(const QString &skinPath, const QString &text,
+                    const QString &caption = QStringLiteral("Mirvane"), unsigned type = 0,
+                    QWidget *parent = nullptr);
 
     const QString &Text() const { return m_text; }
     unsigned Type() const { return m_type; }

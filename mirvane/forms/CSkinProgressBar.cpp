@@ -4,7 +4,6 @@
 
 #include <QPainter>
 
-
 CSkinProgressBar::CSkinProgressBar(ISkinControl *skin, QWidget *parent) : QWidget(parent), m_skin(skin)
 {
     setAttribute(Qt::WA_TranslucentBackground);

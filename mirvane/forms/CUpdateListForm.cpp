@@ -16,8 +16,10 @@
 const char CUpdateListForm::kPageHead[] =
     "<html><head><style type='text/css'>body{scrollbar-3dlight-color:E1ECF0;scrollbar-arrow-color:7B9FBA;"
     "scrollbar-track-color:E3ECF4;scrollbar-darkshadow-color:84A5BE;scrollbar-face-color:DBEDF9;"
-    "scrollbar-highlight-color:white;scrollbar-shadow-color:C6D6E1;}</style></head><body TopMargin=5 LeftMargin=5 "
-    "RightMargin=5 BottomMargin=5 OnSelectStart='return false' OnDrag='return false' OnContextMenu='return false'>";
+    "scrollbar-highlight-color:white;scrollbar-shadow-color:C6D6E1;}</style></head><body TopMargin=5 "
+    "LeftMargin=5 "
+    "RightMargin=5 BottomMargin=5 OnSelectStart='return false' OnDrag='return false' OnContextMenu='return "
+    "false'>";
 const char CUpdateListForm::kPageTail[] = "</body></html>";
 const char CUpdateListForm::kPageFile[] = "KerrowUpdateList.htm";
 
@@ -66,7 +68,8 @@ bool CUpdateListForm::OnInitDialog()
     const std::string bytes = platform::QStringToAnsi(page);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        qWarning("Mirvane: %s cannot be written: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qWarning("Mirvane: %s cannot be written: %s", qUtf8Printable(path),
+                 qUtf8Printable(file.errorString()));
     }
     file.close();
 
@@ -90,7 +93,8 @@ bool CUpdateListForm::OnInitDialog()
     QString shown = page;
     if (file.open(QIODevice::ReadOnly)) {
         const QByteArray written = file.readAll();
-        shown = platform::AnsiToQString(std::string_view(written.constData(), static_cast<std::size_t>(written.size())));
+        shown = platform::AnsiToQString(
+            std::string_view(written.constData(), static_cast<std::size_t>(written.size())));
     }
     m_browser->document()->setBaseUrl(QUrl::fromLocalFile(path));
     m_browser->setHtml(shown);
@@ -102,7 +106,8 @@ bool CUpdateListForm::OnInitDialog()
 int CUpdateListForm::RunHeadless()
 {
     const QString text = QTextDocumentFragment::fromHtml(PageText(m_information)).toPlainText().trimmed();
-    const int answer = platform::ShowMessageBox(text.toStdString(), windowTitle().toStdString(), platform::MB_YESNO);
+    const int answer =
+        platform::ShowMessageBox(text.toStdString(), windowTitle().toStdString(), platform::MB_YESNO);
     return answer == platform::IDYES ? platform::IDYES : platform::IDNO;
 }
 

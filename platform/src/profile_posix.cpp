@@ -5,11 +5,17 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -185,6 +191,15 @@ public:
         return std::nullopt;
     }
 
+    // Index of the first section header at or after `from`.
+    std::optional<std::size_t> NextSection(std::size_t from) const
+    {
+        for (std::size_t i = from; i < m_lines.size(); ++i)
+            if (KindOf(m_lines[i].text) == LineKind::Section)
+                return i;
+        return std::nullopt;
+    }
+
     // One past the last line of the section whose header is at `header`.
     std::size_t SectionEnd(std::size_t header) const
     {
@@ -277,6 +292,144 @@ private:
     std::vector<Line> m_lines;
 };
 
+// A section name with ASCII letters folded the way SameName() ignores their
+// case (the second byte of a two-byte character stays as it is).
+std::string FoldName(std::string_view name)
+{
+    std::string out(name);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(out[i]);
+        if (c >= 0x81 && c <= 0xFE)
+            ++i;
+        else if (c >= 'A' && c <= 'Z')
+            out[i] = static_cast<char>(c + 32);
+    }
+    return out;
+}
+
+// A file as the read functions see it: its lines, and the first header of
+// every section name indexed, so a value is found without walking the file.
+// An update script lists thousands of item sections and is read key by key;
+// splitting the whole file again for every value would take minutes.
+class ReadDocument {
+public:
+    explicit ReadDocument(const std::string &data) : m_doc(data)
+    {
+        for (std::size_t i = 0;; ++i) {
+            const std::optional<std::size_t> next = m_doc.NextSection(i);
+            if (!next)
+                break;
+            i = *next;
+            m_sections.try_emplace(FoldName(SectionName(m_doc.At(i).text)), i);
+        }
+    }
+
+    std::optional<std::size_t> FindSection(std::string_view name) const
+    {
+        const auto at = m_sections.find(FoldName(name));
+        if (at == m_sections.end())
+            return std::nullopt;
+        return at->second;
+    }
+
+    const ProfileDocument &Doc() const { return m_doc; }
+
+private:
+    ProfileDocument m_doc;
+    std::unordered_map<std::string, std::size_t> m_sections;
+};
+
+// The files read last, each kept while it stays the same file: same inode,
+// size and change times. A write replaces a file through a rename (a new
+// inode) and drops it here, so a file changed here is always read anew. File
+// times move in steps of a clock tick, so a file changed in place by another
+// program within one tick of an earlier version looks the same: a file
+// changed less than two seconds before it was read has its bytes compared
+// again on every read until it has settled. A few entries, because an
+// installation reads its script between writes of its setup files.
+struct ReadCache {
+    struct Entry {
+        std::string path;
+        struct stat st {};
+        bool settled = false;
+        std::string data;
+        std::shared_ptr<const ReadDocument> doc;
+    };
+    static constexpr std::size_t kEntries = 4;
+    std::mutex lock;
+    std::vector<Entry> entries; // most recently used first
+};
+
+ReadCache &TheReadCache()
+{
+    static ReadCache cache;
+    return cache;
+}
+
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Whether the file's last change lies two seconds or more in the past.
+bool Settled(const struct stat &st)
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto latest = std::max(st.st_mtim.tv_sec, st.st_ctim.tv_sec);
+    return now.tv_sec - latest >= 2;
+}
+
+// The file for reading; null when it cannot be read.
+std::shared_ptr<const ReadDocument> LoadForRead(const std::string &file)
+{
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0)
+        return nullptr;
+    ReadCache &cache = TheReadCache();
+    std::string unsettledData;
+    std::shared_ptr<const ReadDocument> unsettledDoc;
+    {
+        std::lock_guard guard(cache.lock);
+        for (std::size_t i = 0; i < cache.entries.size(); ++i) {
+            ReadCache::Entry &entry = cache.entries[i];
+            if (entry.path != file || !SameFile(entry.st, st))
+                continue;
+            if (!entry.settled) {
+                unsettledData = entry.data;
+                unsettledDoc = entry.doc;
+                break;
+            }
+            std::rotate(cache.entries.begin(), cache.entries.begin() + static_cast<std::ptrdiff_t>(i),
+                        cache.entries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return cache.entries.front().doc;
+        }
+    }
+    const bool settled = Settled(st);
+    std::optional<std::string> data = ReadWholeFile(file);
+    if (!data)
+        return nullptr;
+    std::shared_ptr<const ReadDocument> doc =
+        unsettledDoc && *data == unsettledData ? unsettledDoc : std::make_shared<const ReadDocument>(*data);
+    std::lock_guard guard(cache.lock);
+    std::erase_if(cache.entries, [&](const ReadCache::Entry &e) { return e.path == file; });
+    ReadCache::Entry entry{file, st, settled, settled ? std::string() : std::move(*data), doc};
+    cache.entries.insert(cache.entries.begin(), std::move(entry));
+    if (cache.entries.size() > ReadCache::kEntries)
+        cache.entries.pop_back();
+    return doc;
+}
+
+// Drops what the cache holds of `file` (it is about to change).
+void ForgetRead(const std::string &file)
+{
+    ReadCache &cache = TheReadCache();
+    std::lock_guard guard(cache.lock);
+    std::erase_if(cache.entries, [&](const ReadCache::Entry &e) { return e.path == file; });
+}
+
 // Holds an exclusive flock() on a folder for one change of a file in it.
 class FolderLock {
 public:
@@ -359,6 +512,8 @@ template <typename F> bool ModifyProfile(const std::string &file, F &&change)
     FolderLock lock(folder.string());
     if (!lock.Held())
         return false;
+    ForgetRead(file);
+    ForgetRead(path.string());
     const std::optional<std::string> data = ReadWholeFile(path.string());
     if (!data && errno != ENOENT)
         return false;
@@ -390,12 +545,11 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
                                     const std::string &file)
 {
     const std::size_t limit = bufferSize > 0 ? bufferSize - 1 : 0;
-    const std::optional<std::string> data = ReadWholeFile(file);
-    if (data) {
-        const ProfileDocument doc(*data);
+    if (const std::shared_ptr<const ReadDocument> read = LoadForRead(file)) {
+        const ProfileDocument &doc = read->Doc();
         const std::string ansiSection = Utf8ToAnsi(section);
         const std::string ansiKey = Utf8ToAnsi(key);
-        if (const std::optional<std::size_t> header = doc.FindSection(ansiSection)) {
+        if (const std::optional<std::size_t> header = read->FindSection(ansiSection)) {
             if (const std::optional<std::size_t> line = doc.FindKey(*header, ansiKey)) {
                 std::string_view value = SplitEntry(doc.At(*line).text).value;
                 if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
@@ -411,11 +565,11 @@ std::vector<std::string> GetPrivateProfileSection(std::string_view section, std:
                                                   const std::string &file)
 {
     std::vector<std::string> lines;
-    const std::optional<std::string> data = ReadWholeFile(file);
-    if (!data)
+    const std::shared_ptr<const ReadDocument> read = LoadForRead(file);
+    if (!read)
         return lines;
-    const ProfileDocument doc(*data);
-    const std::optional<std::size_t> header = doc.FindSection(Utf8ToAnsi(section));
+    const ProfileDocument &doc = read->Doc();
+    const std::optional<std::size_t> header = read->FindSection(Utf8ToAnsi(section));
     if (!header)
         return lines;
     // The list ends with one more zero byte than its lines take.

@@ -69,8 +69,14 @@ public:
     {
         events.push_back({23, o->GetName(), button, x, y});
     }
-    void OnSkinSliderChanged(ISkinObject *o, int value) override { events.push_back({30, o->GetName(), value, 0, 0}); }
-    void OnSkinSliderHover(ISkinObject *o, int value) override { events.push_back({31, o->GetName(), value, 0, 0}); }
+    void OnSkinSliderChanged(ISkinObject *o, int value) override
+    {
+        events.push_back({30, o->GetName(), value, 0, 0});
+    }
+    void OnSkinSliderHover(ISkinObject *o, int value) override
+    {
+        events.push_back({31, o->GetName(), value, 0, 0});
+    }
     std::vector<Event> events;
 };
 

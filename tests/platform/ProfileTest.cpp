@@ -270,3 +270,43 @@ TEST_F(ProfileTest, KilledWriterLeavesOldOrNewContent)
     ASSERT_TRUE(WritePrivateProfileString("s", "k", "done", file));
     EXPECT_EQ(GetPrivateProfileString("s", "k", "", 1024, file), "done");
 }
+
+TEST_F(ProfileTest, ReadsFollowEveryChangeOfAFileTheyHaveReadBefore)
+{
+    // Read once (and kept), then changed in every way a file can change.
+    const std::string file = Write("script.kus", "[application]\r\nversion=1.0\r\n[a]\r\nx=1\r\n");
+    EXPECT_EQ(GetPrivateProfileString("application", "version", "", 64, file), "1.0");
+
+    // Rewritten in place by another program, same length.
+    std::ofstream(file, std::ios::binary | std::ios::in | std::ios::out) << "[application]\r\nversion=1.1";
+    EXPECT_EQ(GetPrivateProfileString("application", "version", "", 64, file), "1.1");
+
+    // Replaced through a rename, as the profile functions and downloads do.
+    const std::string other = Write("other.kus", "[APPLICATION]\r\nVersion=2.0\r\n[A]\r\ny=2\r\n");
+    ASSERT_EQ(::rename(other.c_str(), file.c_str()), 0);
+    EXPECT_EQ(GetPrivateProfileString("application", "version", "", 64, file), "2.0");
+    EXPECT_EQ(GetPrivateProfileSection("a", 64, file), std::vector<std::string>{"y=2"});
+
+    // Written through the profile functions.
+    ASSERT_TRUE(WritePrivateProfileString("application", "version", "3.0", file));
+    EXPECT_EQ(GetPrivateProfileString("application", "version", "", 64, file), "3.0");
+
+    // Gone.
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(GetPrivateProfileString("application", "version", "none", 64, file), "none");
+    EXPECT_TRUE(GetPrivateProfileSection("a", 64, file).empty());
+}
+
+TEST_F(ProfileTest, AFileOfManySectionsFindsTheFirstOfEachName)
+{
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "[Item" + std::to_string(i) + "]\r\nVersion=" + std::to_string(i) + "\r\n";
+    text += "[item7]\r\nVersion=second\r\n[\xB0\xA1Item]\r\nVersion=korean\r\n";
+    const std::string file = Write("many.kus", text);
+    for (int i = 0; i < 20000; i += 997)
+        EXPECT_EQ(GetPrivateProfileString("ITEM" + std::to_string(i), "version", "", 64, file), std::to_string(i));
+    EXPECT_EQ(GetPrivateProfileString("item7", "Version", "", 64, file), "7");
+    EXPECT_EQ(GetPrivateProfileString(AnsiToUtf8("\xB0\xA1item"), "Version", "", 64, file), "korean");
+    EXPECT_EQ(GetPrivateProfileString("Item20000", "Version", "no", 64, file), "no");
+}

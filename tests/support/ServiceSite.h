@@ -29,7 +29,9 @@ public:
         std::string pragma;
     };
 
-    explicit ServiceSite(const std::filesystem::path &dir) : m_dir(dir)
+    // `extraArgs` go to service_site.py as they are ("--sign-key", KEY).
+    explicit ServiceSite(const std::filesystem::path &dir, const std::vector<std::string> &extraArgs = {})
+        : m_dir(dir)
     {
         std::filesystem::create_directories(dir);
         const std::string script = std::string(SourceDir()) + "/tools/service-site/service_site.py";
@@ -39,11 +41,10 @@ public:
         std::filesystem::create_directories(dir / "www");
         // Its output goes to files in `dir`, never to the test's own output,
         // which a site left running would hold open.
-        m_site = std::make_unique<ChildProgram>(
-            "/usr/bin/env",
-            std::vector<std::string>{"python3", script, "--port", "0", "--port-file", portFile, "--record", record,
-                                     "--answers", answers, "--root", (dir / "www").string(), "--exit-with-parent"},
-            dir);
+        std::vector<std::string> args{"python3", script, "--port", "0", "--port-file", portFile, "--record", record,
+                                      "--answers", answers, "--root", (dir / "www").string(), "--exit-with-parent"};
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+        m_site = std::make_unique<ChildProgram>("/usr/bin/env", args, dir);
         for (int i = 0; i < 500 && m_site->Running(); ++i) {
             std::ifstream in(portFile);
             if (in >> m_port)

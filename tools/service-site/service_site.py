@@ -29,13 +29,35 @@ its path):
   "ranges": false   ignore Range requests for the --root file
 The record line also holds the request's "agent" (User-Agent), "range",
 "if_range", "cache_control" and "pragma" headers.
+
+Scripts that name the site itself. The site's port differs from run to run
+(tests ask for a free one), so a script that points at files on the site
+is kept as a template: a file "NAME.in" under --root is served as "/NAME"
+with every "@SITE_URL@" replaced by the site's own base address
+("http://127.0.0.1:PORT"). The bytes are otherwise served as they are, so a
+CP949 script stays CP949. A real file "NAME" wins over "NAME.in".
+
+Signed scripts. With --sign-key KEY.pem (an Ed25519 private key, as
+`script_sign keygen` or `openssl genpkey -algorithm ed25519` make it) a
+request for "/NAME.sig" that has no file of its own is answered with the
+64-byte Ed25519 signature of what "/NAME" serves (after the template is
+filled in), made with `openssl pkeyutl -sign -rawin`: the same bytes
+`script_sign sign KEY.pem NAME` writes. An answer set for "/NAME.sig" (a
+wrong signature, a 404) still wins.
+
+The build's own site folder (build/<preset>/site, target velmor_site, see
+tools/service-site/README.md) holds the update and launch script templates,
+the cabinets made from the built programs and the key:
+    service_site.py --root build/ci/site/www --sign-key build/ci/site/site.key
 """
 import argparse
 import email.utils
 import json
 import os
 import re
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -63,13 +85,48 @@ def built_in_answer(path, client_ip):
     return "<start>ok<end>\r\n"
 
 
+TEMPLATE_SUFFIX = ".in"
+SITE_URL_MARK = b"@SITE_URL@"
+
+
 class Site:
-    def __init__(self, record, answers, root):
+    def __init__(self, record, answers, root, sign_key=None):
         self.record = record
         self.answers = answers
         self.root = root
+        self.sign_key = sign_key
+        self.base_url = ""
         self.lock = threading.Lock()
         self.started = time.monotonic()
+        self.signatures = {}
+
+    def render(self, template_path):
+        """A template's bytes with the site's own address filled in."""
+        with open(template_path, "rb") as f:
+            return f.read().replace(SITE_URL_MARK, self.base_url.encode("ascii"))
+
+    def sign(self, data):
+        """The Ed25519 signature of `data` with --sign-key, or None."""
+        if not self.sign_key:
+            return None
+        with self.lock:
+            cached = self.signatures.get(data)
+        if cached is not None:
+            return cached
+        # One-shot Ed25519 signing wants its input as a file of known size.
+        try:
+            with tempfile.NamedTemporaryFile(prefix="site-sign-") as source:
+                source.write(data)
+                source.flush()
+                done = subprocess.run(["openssl", "pkeyutl", "-sign", "-inkey", self.sign_key, "-rawin",
+                                       "-in", source.name], capture_output=True, timeout=30)
+        except (OSError, subprocess.SubprocessError):
+            return None
+        if done.returncode != 0 or len(done.stdout) != 64:
+            return None
+        with self.lock:
+            self.signatures[data] = done.stdout
+        return done.stdout
 
     def log(self, method, path, query, headers):
         if not self.record:
@@ -113,9 +170,14 @@ def make_handler(site):
             site.log("GET", parts.path, parts.query, self.headers)
             ans = site.answer_for(parts.path)
             file_path = self.root_file(parts.path)
-            if ans is None or ("body" not in ans and "raw" not in ans and "redirect" not in ans and file_path):
+            generated = None if file_path else self.generated(parts.path)
+            if ans is None or ("body" not in ans and "raw" not in ans and "redirect" not in ans and
+                               (file_path or generated is not None)):
                 if file_path:
                     self.send_file(file_path, ans or {})
+                    return
+                if generated is not None:
+                    self.send(200, generated, "application/octet-stream", ans or {})
                     return
                 ans = {"body": built_in_answer(parts.path, self.client_address[0])}
             delay = int(ans.get("delay_ms", 0))
@@ -140,6 +202,27 @@ def make_handler(site):
             root = os.path.realpath(site.root)
             if candidate.startswith(root + os.sep) and os.path.isfile(candidate):
                 return candidate
+            return None
+
+        def generated(self, path):
+            """The bytes of a filled-in template or of a signature made
+            here, or None when the path names neither."""
+            template = self.root_file(path + TEMPLATE_SUFFIX)
+            if template:
+                return site.render(template)
+            if path.endswith(".sig") and site.sign_key:
+                signed = path[:-len(".sig")]
+                source = self.root_file(signed)
+                if source:
+                    with open(source, "rb") as f:
+                        data = f.read()
+                else:
+                    template = self.root_file(signed + TEMPLATE_SUFFIX)
+                    data = site.render(template) if template else None
+                if data is not None:
+                    # A key that cannot sign must not pass for a missing page.
+                    signature = site.sign(data)
+                    return signature if signature is not None else b""
             return None
 
         def send_file(self, file_path, ans):
@@ -231,12 +314,14 @@ def main():
     ap.add_argument("--answers")
     ap.add_argument("--root")
     ap.add_argument("--exit-with-parent", action="store_true")
+    ap.add_argument("--sign-key", help="Ed25519 private key (PEM) that signs NAME.sig answers")
     args = ap.parse_args()
 
-    site = Site(args.record, args.answers, args.root)
+    site = Site(args.record, args.answers, args.root, args.sign_key)
     server = ThreadingHTTPServer(("127.0.0.1", args.port), make_handler(site))
     server.daemon_threads = True
     port = server.server_address[1]
+    site.base_url = "http://127.0.0.1:%d" % port
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 using namespace platform;
 
@@ -19,7 +21,15 @@ const char kServerKey[] = "HKCR\\CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}\\
 
 class Regsvr32 : public testing::Test {
 protected:
-    void SetUp() override { setenv("VELMOR_REGISTRY_DIR", m_store.path().c_str(), 1); }
+    // A started program takes the first of two settings of one variable:
+    // the private store goes into this process's environment for the test.
+    void SetUp() override
+    {
+        const char *old = std::getenv("VELMOR_REGISTRY_DIR");
+        m_oldStore = old ? old : "";
+        setenv("VELMOR_REGISTRY_DIR", m_store.path().c_str(), 1);
+    }
+    void TearDown() override { setenv("VELMOR_REGISTRY_DIR", m_oldStore.c_str(), 1); }
 
     ProgramResult Run(const std::string &program, const std::vector<std::string> &args,
                       const std::filesystem::path &cwd, const std::vector<std::string> &env = {})
@@ -33,6 +43,7 @@ protected:
         return Run("regsvr32.exe", args, m_cwd.path(), env);
     }
 
+    std::string m_oldStore;
     TestDir m_store{"regsvr32-store"};
     TestDir m_cwd{"regsvr32-cwd"};
 };
@@ -60,14 +71,16 @@ TEST_F(Regsvr32, RegistersTheSkinControlAndRemovesIt)
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(again.err, "");
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Open(RegRoot::HKCR, "CLSID\\{BA8C584B-209C-4d54-8BB1-8AB5F1DCA18E}\\InprocServer32", key),
+    ASSERT_EQ(RegistryKey::Open(RegRoot::HKCR,
+                                "CLSID\\{BA8C584B-209C-4d54-8BB1-8AB5F1DCA18E}\\InprocServer32", key),
               S_OK);
     EXPECT_EQ(key.ReadString(""), ocx);
 
     ProgramResult unreg = Regsvr32Run({"/U", ocx});
     EXPECT_EQ(unreg.exitCode, 0) << unreg.err;
     EXPECT_EQ(unreg.err, "[RegSvr32] " + ocx + "의 DllUnregisterServer이(가) 성공했습니다.\n");
-    ProgramResult gone = Run("reg.exe", {"query", "HKCR\\CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}"}, m_cwd.path());
+    ProgramResult gone =
+        Run("reg.exe", {"query", "HKCR\\CLSID\\{BA8C584B-209C-4D54-8BB1-8AB5F1DCA18E}"}, m_cwd.path());
     EXPECT_EQ(gone.exitCode, 1) << gone.out;
 
     // Unregistering what is not registered is no failure.
@@ -79,7 +92,8 @@ TEST_F(Regsvr32, ReportsEachFailureWithItsStatus)
     // No such file.
     ProgramResult missing = Regsvr32Run({"nothing.ocx"});
     EXPECT_EQ(missing.exitCode, 3);
-    EXPECT_NE(missing.err.find("[RegSvr32] 모듈 \"nothing.ocx\"을(를) 로드하지 못했습니다."), std::string::npos)
+    EXPECT_NE(missing.err.find("[RegSvr32] 모듈 \"nothing.ocx\"을(를) 로드하지 못했습니다."),
+              std::string::npos)
         << missing.err;
     EXPECT_NE(missing.err.find("지정된 모듈을 찾을 수 없습니다."), std::string::npos);
 
@@ -95,7 +109,8 @@ TEST_F(Regsvr32, ReportsEachFailureWithItsStatus)
     // A library without the entry point.
     ProgramResult noEntry = Regsvr32Run({COMPONENT_NO_ENTRY});
     EXPECT_EQ(noEntry.exitCode, 4);
-    EXPECT_NE(noEntry.err.find("로드되었지만 진입점 DllRegisterServer을(를) 찾을 수 없습니다."), std::string::npos)
+    EXPECT_NE(noEntry.err.find("로드되었지만 진입점 DllRegisterServer을(를) 찾을 수 없습니다."),
+              std::string::npos)
         << noEntry.err;
     ProgramResult noEntryU = Regsvr32Run({"/u", COMPONENT_NO_ENTRY});
     EXPECT_EQ(noEntryU.exitCode, 4);
@@ -104,7 +119,8 @@ TEST_F(Regsvr32, ReportsEachFailureWithItsStatus)
     // An entry point that fails: its code in the message.
     ProgramResult fails = Regsvr32Run({COMPONENT_FAILS});
     EXPECT_EQ(fails.exitCode, 5);
-    EXPECT_NE(fails.err.find("DllRegisterServer 호출이 오류 코드 0x80070005(으)로 실패했습니다."), std::string::npos)
+    EXPECT_NE(fails.err.find("DllRegisterServer 호출이 오류 코드 0x80070005(으)로 실패했습니다."),
+              std::string::npos)
         << fails.err;
 
     // Silent: nothing shown, the reason on standard error only, the status kept.

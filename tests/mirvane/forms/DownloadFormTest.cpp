@@ -24,7 +24,8 @@ class DownloadFormTest : public FormsTest {
 protected:
     std::unique_ptr<CDownloadForm> MakeForm(CTestWorker &worker)
     {
-        auto form = std::make_unique<CDownloadForm>(MirvaneSkinPath(), kKorName, QStringLiteral("TitleImg"), worker);
+        auto form =
+            std::make_unique<CDownloadForm>(MirvaneSkinPath(), kKorName, QStringLiteral("TitleImg"), worker);
         return form;
     }
     static void ClickCancel(CDownloadForm &form)
@@ -82,8 +83,8 @@ TEST_F(DownloadFormTest, TheTemplatesStartEmptyAndAnUnknownLengthShowsAFullBar)
 
 TEST_F(DownloadFormTest, EachWorkerResultEndsTheFormWithItsMappedResult)
 {
-    const std::pair<int, int> cases[] = {{INSTALL_WORKER_CANCELLED, 2}, {INSTALL_WORKER_RESTART, 5},
-                                         {INSTALL_WORKER_ERROR, 3}, {42, 3}};
+    const std::pair<int, int> cases[] = {
+        {INSTALL_WORKER_CANCELLED, 2}, {INSTALL_WORKER_RESTART, 5}, {INSTALL_WORKER_ERROR, 3}, {42, 3}};
     for (const auto &[workerResult, formResult] : cases) {
         CTestWorker worker;
         worker.files = 1;
@@ -125,7 +126,8 @@ TEST_F(DownloadFormTest, EscapeAsksTheWorkerToCancelAndTheFormWaitsForIt)
     ASSERT_TRUE(form->Create());
     form->show();
     QSignalSpy finished(form.get(), &QDialog::finished);
-    ASSERT_TRUE(PumpUntil([&] { return form->DownloadBar()->Percent() >= 0 && worker.started.load(); }, 5000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return form->DownloadBar()->Percent() >= 0 && worker.started.load(); }, 5000));
     QTest::keyClick(form.get(), Qt::Key_Escape);
     // The form does not end before the worker has.
     EXPECT_EQ(finished.count(), 0);
@@ -214,6 +216,7 @@ TEST_F(DownloadFormTest, BarsRepaintOnlyWhenTheWholePercentageChanges)
 
     // The bar draws the skin's images and the percentage.
     const QImage bar = download->grab().toImage();
-    EXPECT_NE(bar.pixelColor(bar.width() / 4, bar.height() / 2), bar.pixelColor(bar.width() * 3 / 4, bar.height() / 2));
+    EXPECT_NE(bar.pixelColor(bar.width() / 4, bar.height() / 2),
+              bar.pixelColor(bar.width() * 3 / 4, bar.height() / 2));
     worker.Release();
 }

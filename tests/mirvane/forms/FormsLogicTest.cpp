@@ -76,12 +76,15 @@ TEST(MessageBoxLayout, ButtonsSitAroundTheCentreOfTheBand)
 
 TEST(SkinText, FillsTheFirstPlaceholderAndNeverActsAsAFormat)
 {
-    EXPECT_EQ(FormatSkinText(QStringLiteral("상태 : %s"), QStringLiteral("설치 완료")), QStringLiteral("상태 : 설치 완료"));
+    EXPECT_EQ(FormatSkinText(QStringLiteral("상태 : %s"), QStringLiteral("설치 완료")),
+              QStringLiteral("상태 : 설치 완료"));
     EXPECT_EQ(FormatSkinText(QStringLiteral("%s 업데이트"), QString()), QStringLiteral(" 업데이트"));
-    EXPECT_EQ(FormatSkinText(QStringLiteral("no placeholder"), QStringLiteral("x")), QStringLiteral("no placeholder"));
+    EXPECT_EQ(FormatSkinText(QStringLiteral("no placeholder"), QStringLiteral("x")),
+              QStringLiteral("no placeholder"));
     // What a printf format would make of these reads memory that is not
     // there; here they stay text.
-    EXPECT_EQ(FormatSkinText(QStringLiteral("%d%% %s %s %n %"), QStringLiteral("a")), QStringLiteral("%d% a  %n %"));
+    EXPECT_EQ(FormatSkinText(QStringLiteral("%d%% %s %s %n %"), QStringLiteral("a")),
+              QStringLiteral("%d% a  %n %"));
     // The value is never read as a template.
     EXPECT_EQ(FormatSkinText(QStringLiteral("[%s]"), QStringLiteral("%s%%")), QStringLiteral("[%s%%]"));
 }
@@ -97,7 +100,8 @@ TEST(ProgressLine, AtMostOneLinePerIntervalAndTheLastStateAtTheEnd)
     line.SetPercent(6);
     EXPECT_FALSE(line.Take(499));
     line.SetSpeed(QStringLiteral("12KB"));
-    EXPECT_EQ(line.Take(500).value_or(QString()), QStringLiteral("설치대상 파일 다운로드 중...  a.cab  6%  12KB"));
+    EXPECT_EQ(line.Take(500).value_or(QString()),
+              QStringLiteral("설치대상 파일 다운로드 중...  a.cab  6%  12KB"));
     // Nothing changed: nothing to print, however long it waits.
     line.SetPercent(6);
     EXPECT_FALSE(line.Take(5000));

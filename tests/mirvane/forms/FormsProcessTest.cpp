@@ -8,21 +8,33 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
 
 class FormsProcess : public testing::Test {
 protected:
+    // A started program takes the first of two settings of one variable, so
+    // the private store goes into this process's environment while the test
+    // runs; the widget tests of this process keep theirs.
+    void SetUp() override
+    {
+        const char *old = std::getenv("VELMOR_REGISTRY_DIR");
+        m_oldStore = old ? old : "";
+        setenv("VELMOR_REGISTRY_DIR", m_store.path().c_str(), 1);
+    }
+    void TearDown() override { setenv("VELMOR_REGISTRY_DIR", m_oldStore.c_str(), 1); }
+
     ProgramResult Peer(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
     {
         std::vector<std::string> all{"VELMOR_REGISTRY_DIR=" + m_store.path().string(),
                                      "TMPDIR=" + m_tmp.path().string(), "QT_QPA_PLATFORM=offscreen"};
         all.insert(all.end(), env.begin(), env.end());
-        setenv("VELMOR_REGISTRY_DIR", m_store.path().c_str(), 1);
         return RunProgram(FORMS_PEER, args, m_tmp.path(), all, 60000);
     }
 
+    std::string m_oldStore;
     TestDir m_store{"forms-process-store"};
     TestDir m_tmp{"forms-process-tmp"};
 };

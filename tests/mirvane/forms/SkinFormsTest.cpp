@@ -209,13 +209,18 @@ TEST_F(MessageBoxTest, HeadlessRunsAnswerThroughTheMessageBoxHandler)
 {
     {
         RecordedMessageBoxes boxes({IDNO});
-        CSkinMessageBox box(MirvaneSkinPath(), QStringLiteral("계속하시겠습니까?"), QStringLiteral("벨모어"), 4);
+        CSkinMessageBox box(MirvaneSkinPath(), QStringLiteral("계속하시겠습니까?"), QStringLiteral("벨모어"),
+                            4);
         EXPECT_EQ(box.DoModal(), IDNO);
         ASSERT_EQ(boxes.shown.size(), 1u);
         EXPECT_EQ(boxes.shown[0].text, "계속하시겠습니까?");
         EXPECT_EQ(boxes.shown[0].caption, "벨모어");
         EXPECT_EQ(boxes.shown[0].style, 4u);
     }
+    // The list starts anew when its text changes: clear it first, so a
+    // repeated run does not find this list used up.
+    unsetenv("VELMOR_MESSAGEBOX_ANSWERS");
+    DefaultAnswer(MB_OK);
     setenv("VELMOR_MESSAGEBOX_ANSWERS", "IDCANCEL, 4", 1);
     CSkinMessageBox first(MirvaneSkinPath(), QStringLiteral("a"), QStringLiteral("Mirvane"), 1);
     CSkinMessageBox second(MirvaneSkinPath(), QStringLiteral("b"), QStringLiteral("Mirvane"), 5);
@@ -234,7 +239,8 @@ TEST_F(StatusWindowTest, ShowsTopmostWithoutMovingAndIsMadeAgainAfterClose)
     EXPECT_TRUE(status.isVisible());
     EXPECT_TRUE(status.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(status.isModal());
-    EXPECT_EQ(status.ElementText(QStringLiteral("Message_Txt")), QStringLiteral("업데이트 정보를 확인하는 중입니다..."));
+    EXPECT_EQ(status.ElementText(QStringLiteral("Message_Txt")),
+              QStringLiteral("업데이트 정보를 확인하는 중입니다..."));
     EXPECT_EQ(status.size(), QSize(380, 112));
 
     status.move(Available().topLeft() + QPoint(30, 40));
@@ -257,7 +263,8 @@ TEST_F(UpdateListTest, WritesThePageAndShowsItOverTheList)
     const QString information = QStringLiteral("<p><b>새 기능</b>: 방송 화질 개선</p>");
     // A page left from an earlier run is replaced, not appended to.
     std::ofstream(CUpdateListForm::PagePath().toStdString()) << std::string(100000, 'x');
-    CUpdateListForm list(MirvaneSkinPath(), QStringLiteral("벨모어"), QStringLiteral("TitleImg"), information);
+    CUpdateListForm list(MirvaneSkinPath(), QStringLiteral("벨모어"), QStringLiteral("TitleImg"),
+                         information);
     ASSERT_TRUE(list.Create());
     EXPECT_EQ(CUpdateListForm::PagePath().toStdString(), PrivateTempDir().file("KerrowUpdateList.htm"));
     const std::string expected = Utf8ToAnsi(
@@ -297,7 +304,8 @@ TEST_F(UpdateListTest, HeadlessRunsAskWithThePagesText)
     CUpdateListForm no(MirvaneSkinPath(), QStringLiteral("벨모어"), QString(),
                        QStringLiteral("<ul><li>첫째</li><li>둘째</li></ul>"));
     EXPECT_EQ(no.DoModal(), IDNO);
-    CUpdateListForm yes(MirvaneSkinPath(), QStringLiteral("벨모어"), QString(), QStringLiteral("<b>셋째</b>"));
+    CUpdateListForm yes(MirvaneSkinPath(), QStringLiteral("벨모어"), QString(),
+                        QStringLiteral("<b>셋째</b>"));
     EXPECT_EQ(yes.DoModal(), IDYES);
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[0].style, unsigned(MB_YESNO));

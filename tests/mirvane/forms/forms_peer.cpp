@@ -82,29 +82,29 @@ bool Shot(QWidget &window, const QString &dir, const char *name)
 
 const char kKorName[] = "벨모어";
 
-const char kInformation[] =
-    "<p><b>벨모어 1.0.0.2</b> 업데이트 내용</p>"
-    "<ul><li>방송 화면이 가끔 멈추던 문제를 고쳤습니다.</li>"
-    "<li>채팅창에서 긴 대화명이 잘리지 않도록 했습니다.</li>"
-    "<li>스크린 캡쳐의 화질을 높였습니다.</li>"
-    "<li>업데이트 속도가 빨라졌습니다.</li></ul>"
-    "<p>자세한 내용은 <a href='http://127.0.0.1/notice'>공지사항</a>을 보십시오.</p>";
+const char kInformation[] = "<p><b>벨모어 1.0.0.2</b> 업데이트 내용</p>"
+                            "<ul><li>방송 화면이 가끔 멈추던 문제를 고쳤습니다.</li>"
+                            "<li>채팅창에서 긴 대화명이 잘리지 않도록 했습니다.</li>"
+                            "<li>스크린 캡쳐의 화질을 높였습니다.</li>"
+                            "<li>업데이트 속도가 빨라졌습니다.</li></ul>"
+                            "<p>자세한 내용은 <a href='http://127.0.0.1/notice'>공지사항</a>을 보십시오.</p>";
 
 int Shots(const QString &dir)
 {
     QDir().mkpath(dir);
     bool ok = true;
     {
-        CSkinMessageBox box(SkinPath(),
-                            QString::fromUtf8("다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 "
-                                              "실행가능한 버젼이므로 실행합니다."));
+        CSkinMessageBox box(
+            SkinPath(), QString::fromUtf8("다운로드/설치 과정에서 오류가 발생했지만\n\n현재 설치된 버젼이 "
+                                          "실행가능한 버젼이므로 실행합니다."));
         ok = box.Create() && Shot(box, dir, "messagebox_ok.png") && ok;
     }
     {
-        CSkinMessageBox box(SkinPath(),
-                            QString::fromUtf8("Velmor.exe : 설치하고자 하는 파일의 버젼이 낮습니다.\n\n그래도 설치 "
-                                              "하시겠습니까?"),
-                            QStringLiteral("Mirvane"), 4);
+        CSkinMessageBox box(
+            SkinPath(),
+            QString::fromUtf8("Velmor.exe : 설치하고자 하는 파일의 버젼이 낮습니다.\n\n그래도 설치 "
+                              "하시겠습니까?"),
+            QStringLiteral("Mirvane"), 4);
         ok = box.Create() && Shot(box, dir, "messagebox_yesno.png") && ok;
     }
     {
@@ -141,8 +141,9 @@ int Shots(const QString &dir)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: mirvane_forms_peer shots DIR | message TYPE TEXT | download FILES KB DELAY_US "
-                         "[RESULT] | list INFORMATION | status TEXT\n");
+    std::fprintf(stderr,
+                 "usage: mirvane_forms_peer shots DIR | message TYPE TEXT | download FILES KB DELAY_US "
+                 "[RESULT] | list INFORMATION | status TEXT\n");
     return 2;
 }
 
