@@ -72,7 +72,7 @@ std::string MakeScript(const ScriptParts &p)
            "LinkFile=%INSTALL_DIR%\\Velmor.exe\nWorkDir=%INSTALL_DIR%\n"
            "\n[Inis]\n" + p.inis +
            "\n[Config]\nType=%INI_PRIVATE%\nDestDir=%INSTALL_DIR%\nFilename=Mirvane.cfg\nSection=config\n"
-           "Key=Execute\nValue=%INSTALL_DIR%\\Velmor.exe\n"
+           "Key=Execute\nValue=%INSTALL_DIR%/Velmor.exe\n"
            "\n[Codecs]\n\n[Uninstalls]\n"
            "\n[UninstallLink]\nName=%APP_KOR_NAME% 제거\nIconFile=%INSTALL_DIR%\\Velmor.exe\nIconIndex=0\n" +
            p.extra;
