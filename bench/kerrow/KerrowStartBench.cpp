@@ -8,7 +8,10 @@
 // The breakdown comes from the stand-in site's request record (when the web
 // script, the last package, the updater's script and the viewer's start-up
 // notice were asked for), the moment xdg-open returned (the launcher is done
-// and Velmor.exe started) and the viewer's status file (first picture).
+// and Velmor.exe started) and the viewer's status file (first picture). For
+// comparison it first measures how long ffmpeg takes to its first picture
+// straight from the room's stream: the part of any start that the
+// broadcaster's stream sets.
 #include "StartChainMachine.h"
 
 #include <algorithm>
@@ -134,6 +137,22 @@ int main(int argc, char **argv)
     const std::string watch = machine.PageLink("watch", machine.roomChat, machine.roomStream);
     std::printf("kerrow_start_bench: xdg-open '%s' to the viewer's first decoded picture (loopback)\n\n",
                 watch.c_str());
+
+    // The floor the room's stream sets: any player's first picture, here
+    // ffmpeg's, straight from the broadcaster.
+    std::vector<double> direct;
+    for (int i = 0; i < 3; ++i) {
+        const Clock::time_point start = Clock::now();
+        const ProgramResult r = machine.Run("/usr/bin/ffmpeg", {"-loglevel", "error", "-i",
+                                                                "http://127.0.0.1:" + std::to_string(machine.roomStream),
+                                                                "-frames:v", "1", "-f", "null", "-"});
+        if (r.exitCode == 0)
+            direct.push_back(Seconds(Clock::now() - start));
+    }
+    std::sort(direct.begin(), direct.end());
+    if (!direct.empty())
+        std::printf("the room's stream alone: ffmpeg's first picture after %.2f s (median of %zu)\n\n",
+                    direct[direct.size() / 2], direct.size());
 
     const Round first = Measure(machine, watch);
     Print("first installation", first, 10);
