@@ -14,6 +14,8 @@ PACKAGES=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   gstreamer1.0-alsa gstreamer1.0-x gstreamer1.0-plugins-base-apps
   ffmpeg
+  # VLC plays the stream in the tests (cvlc, run as an unprivileged user)
+  vlc-bin vlc-plugin-base
   # network and archives
   libcurl4-openssl-dev libssl-dev libmspack-dev gcab cabextract curl
   # tests

@@ -1,5 +1,7 @@
 #include "CSampleGrabber.h"
 
+#include "CLogFile.h"
+
 #include <algorithm>
 
 CSampleGrabber::CSampleGrabber(GstElement *bin, GstElement *accept, GstElement *grab)
@@ -18,6 +20,8 @@ CSampleGrabber::~CSampleGrabber()
     // so no streaming thread is inside the probe.
     if (m_probeId)
         gst_pad_remove_probe(m_probePad.get(), m_probeId);
+    std::lock_guard<std::mutex> lock(m_scalerMutex);
+    m_scaler = Scaler{};
 }
 
 HRESULT CSampleGrabber::Create(std::shared_ptr<CSampleGrabber> &grabber)
@@ -114,6 +118,97 @@ void CSampleGrabber::SetBufferCeiling(long bytes, long blockAlign, long bytesPer
     m_ceilingBytes.store(bytes > 0 ? bytes : 0);
 }
 
+HRESULT CSampleGrabber::SetCallbackFrameSize(int width, int height)
+{
+    if (width < 0 || height < 0 || (width == 0) != (height == 0) || width > 4096 || height > 4096)
+        return E_INVALIDARG;
+    m_frameWidth.store(width);
+    m_frameHeight.store(height);
+    return S_OK;
+}
+
+// Builds the scaler for the caps on the grabber's output: the whole input
+// picture, at its display shape, centred in a width x height frame of
+// square pixels with black borders.
+bool CSampleGrabber::PrepareScaler(int width, int height)
+{
+    platform::GstCapsPtr caps(gst_pad_get_current_caps(m_probePad.get()));
+    if (!caps)
+        return false;
+    if (m_scaler.caps && gst_caps_is_equal(m_scaler.caps.get(), caps.get()) &&
+        GST_VIDEO_INFO_WIDTH(&m_scaler.out) == width && GST_VIDEO_INFO_HEIGHT(&m_scaler.out) == height)
+        return m_scaler.passThrough || m_scaler.converter;
+    m_scaler = Scaler{};
+    m_scaler.caps = std::move(caps);
+    GstVideoInfo in;
+    if (!gst_video_info_from_caps(&in, m_scaler.caps.get()) || GST_VIDEO_INFO_WIDTH(&in) <= 0 ||
+        GST_VIDEO_INFO_HEIGHT(&in) <= 0)
+        return false;
+    m_scaler.in = in;
+    gst_video_info_set_format(&m_scaler.out, GST_VIDEO_INFO_FORMAT(&in), static_cast<guint>(width),
+                              static_cast<guint>(height));
+    // The converter scales only: rate and interlacing stay the input's.
+    GST_VIDEO_INFO_FPS_N(&m_scaler.out) = GST_VIDEO_INFO_FPS_N(&in);
+    GST_VIDEO_INFO_FPS_D(&m_scaler.out) = GST_VIDEO_INFO_FPS_D(&in);
+    GST_VIDEO_INFO_INTERLACE_MODE(&m_scaler.out) = GST_VIDEO_INFO_INTERLACE_MODE(&in);
+    const int parN = GST_VIDEO_INFO_PAR_N(&in) > 0 ? GST_VIDEO_INFO_PAR_N(&in) : 1;
+    const int parD = GST_VIDEO_INFO_PAR_D(&in) > 0 ? GST_VIDEO_INFO_PAR_D(&in) : 1;
+    if (GST_VIDEO_INFO_WIDTH(&in) == width && GST_VIDEO_INFO_HEIGHT(&in) == height && parN == parD &&
+        GST_VIDEO_INFO_SIZE(&in) == GST_VIDEO_INFO_SIZE(&m_scaler.out)) {
+        m_scaler.passThrough = true;
+        return true;
+    }
+    // Display width : height of the input, compared with the frame's.
+    const double inShape = static_cast<double>(GST_VIDEO_INFO_WIDTH(&in)) * parN /
+                           (static_cast<double>(GST_VIDEO_INFO_HEIGHT(&in)) * parD);
+    const double outShape = static_cast<double>(width) / height;
+    int destWidth = width, destHeight = height;
+    if (inShape > outShape)
+        destHeight = std::clamp(static_cast<int>(width / inShape + 0.5) & ~1, 2, height);
+    else
+        destWidth = std::clamp(static_cast<int>(height * inShape + 0.5) & ~1, 2, width);
+    GstStructure *options = gst_structure_new(
+        "GstVideoConverter", GST_VIDEO_CONVERTER_OPT_DEST_X, G_TYPE_INT, (width - destWidth) / 2,
+        GST_VIDEO_CONVERTER_OPT_DEST_Y, G_TYPE_INT, (height - destHeight) / 2,
+        GST_VIDEO_CONVERTER_OPT_DEST_WIDTH, G_TYPE_INT, destWidth, GST_VIDEO_CONVERTER_OPT_DEST_HEIGHT,
+        G_TYPE_INT, destHeight, GST_VIDEO_CONVERTER_OPT_FILL_BORDER, G_TYPE_BOOLEAN, TRUE,
+        GST_VIDEO_CONVERTER_OPT_BORDER_ARGB, G_TYPE_UINT, 0xFF000000u, nullptr);
+    // Takes the options.
+    m_scaler.converter.reset(gst_video_converter_new(&m_scaler.in, &m_scaler.out, options));
+    m_scaler.output.reset(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&m_scaler.out), nullptr));
+    if (!m_scaler.converter || !m_scaler.output) {
+        m_scaler.converter.reset();
+        return false;
+    }
+    VLOG("Video", "Frames of %dx%d are scaled to %dx%d (picture %dx%d at %d,%d).\n",
+         GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in), width, height, destWidth, destHeight,
+         (width - destWidth) / 2, (height - destHeight) / 2);
+    return true;
+}
+
+GstBuffer *CSampleGrabber::ScaledForCallback(GstBuffer *buffer)
+{
+    const int width = m_frameWidth.load();
+    const int height = m_frameHeight.load();
+    if (width <= 0 || height <= 0)
+        return buffer;
+    if (!PrepareScaler(width, height))
+        return nullptr;
+    if (m_scaler.passThrough)
+        return buffer;
+    GstVideoFrame in, out;
+    if (!gst_video_frame_map(&in, &m_scaler.in, buffer, GST_MAP_READ))
+        return nullptr;
+    if (!gst_video_frame_map(&out, &m_scaler.out, m_scaler.output.get(), GST_MAP_WRITE)) {
+        gst_video_frame_unmap(&in);
+        return nullptr;
+    }
+    gst_video_converter_frame(m_scaler.converter.get(), &in, &out);
+    gst_video_frame_unmap(&out);
+    gst_video_frame_unmap(&in);
+    return m_scaler.output.get();
+}
+
 GstPadProbeReturn CSampleGrabber::OnBuffer(GstPad *, GstPadProbeInfo *info, gpointer self)
 {
     auto *grabber = static_cast<CSampleGrabber *>(self);
@@ -138,10 +233,16 @@ void CSampleGrabber::Deliver(GstBuffer *buffer)
     CSampleGrabberCallback *callback = m_callback.load();
     if (!callback)
         return;
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    std::unique_lock<std::mutex> scalerLock(m_scalerMutex, std::defer_lock);
+    if (m_frameWidth.load() > 0)
+        scalerLock.lock(); // the scaled frame lives in the scaler until the callback returns
+    buffer = ScaledForCallback(buffer);
+    if (!buffer)
+        return;
     platform::BufferMap map(buffer, GST_MAP_READ);
     if (!map.ok())
         return;
-    const GstClockTime pts = GST_BUFFER_PTS(buffer);
     const double time = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
     const long size = static_cast<long>(map.size());
     if (m_which.load() == 0) {

@@ -5,11 +5,17 @@
 // SetMediaType fixes what its input accepts. Asked for 24-bit RGB it takes BGR
 // and turns the rows bottom-up, the DIB layout the writer and the renderer
 // expect, so every frame leaves the grabber as a bottom-up RGB24 DIB.
+// SetCallbackFrameSize makes the callback receive every picture at one size
+// (scaled, its shape kept with black borders) while the buffer passes on to
+// the renderer unchanged.
 #include "CFilter.h"
 #include "CMediaType.h"
 #include "CSampleGrabberCallback.h"
 
+#include <gst/video/video.h>
+
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 class CSampleGrabber : public CFilter {
@@ -33,11 +39,36 @@ public:
     // each stamped with its own time at `bytesPerSecond`.
     void SetBufferCeiling(long bytes, long blockAlign, long bytesPerSecond);
 
+    // Video: the callback receives every frame as a width x height 24-bit RGB
+    // DIB, whatever size the source settled on; a picture of another shape
+    // is fitted whole, centred between black borders. 0 x 0 (the default)
+    // hands the frames over as they are. Set before the graph runs.
+    HRESULT SetCallbackFrameSize(int width, int height);
+
 private:
+    struct ConverterFree {
+        void operator()(GstVideoConverter *c) const { gst_video_converter_free(c); }
+    };
+    // The scaler for the current input caps: used on the streaming thread,
+    // freed with the grabber; guarded by m_scalerMutex (the thread sanitizer
+    // cannot see the graph's threads being joined).
+    struct Scaler {
+        platform::GstCapsPtr caps;
+        std::unique_ptr<GstVideoConverter, ConverterFree> converter;
+        GstVideoInfo in{};
+        GstVideoInfo out{};
+        platform::GstBufferPtr output;
+        bool passThrough = false;
+    };
+
     explicit CSampleGrabber(GstElement *bin, GstElement *accept, GstElement *grab);
 
     static GstPadProbeReturn OnBuffer(GstPad *pad, GstPadProbeInfo *info, gpointer self);
     void Deliver(GstBuffer *buffer);
+    // The frame at the callback's size; null when it cannot be scaled. May
+    // return `buffer` itself when it already has that size.
+    GstBuffer *ScaledForCallback(GstBuffer *buffer);
+    bool PrepareScaler(int width, int height);
 
     GstElement *m_accept; // owned by the bin
     GstElement *m_grab;   // owned by the bin
@@ -51,6 +82,10 @@ private:
     std::atomic<long> m_ceilingBytes{0};
     std::atomic<long> m_blockAlign{1};
     std::atomic<long> m_bytesPerSecond{0};
+    std::atomic<int> m_frameWidth{0};
+    std::atomic<int> m_frameHeight{0};
+    std::mutex m_scalerMutex;
+    Scaler m_scaler;
     std::mutex m_lastMutex;
     platform::GstBufferPtr m_last;
 };

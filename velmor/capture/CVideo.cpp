@@ -279,6 +279,11 @@ HRESULT CVideo::ConnectGrabber(const std::shared_ptr<CCaptureFilter> &source, bo
 {
     m_pGrabber->SetMediaType(CMediaType::Rgb24Video());
     m_pGrabber->SetBufferSamples(true);
+    // The writer takes 320x240 pictures only: a source that settled on
+    // another size (a camera without that mode, the screen) is scaled for
+    // the sink, its whole picture kept between black borders. The preview
+    // shows the source's own frames.
+    m_pGrabber->SetCallbackFrameSize(kFrameWidth, kFrameHeight);
     HRESULT hr = ConnectFilters(*m_pGraph, *source, *m_pGrabber, 3);
     if (FAILED(hr)) {
         VLOG(kModule, screen ? "화면캡쳐 필터와 샘플 그래퍼 필터 연결실패 (hr=0x%08x).\n"

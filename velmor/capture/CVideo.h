@@ -4,7 +4,8 @@
 // the video sink, and the Video Renderer painting into the preview target.
 //   <source> ! [converters] ! <Sample Grabber> ! <Video Renderer | fakesink>
 // Before connecting, the source is asked for 320x240 with a numbered chain of
-// attempts that is traced into the log (module "Video").
+// attempts that is traced into the log (module "Video"). Whatever size it
+// settles on, the sink receives 320x240 frames (scaled, with borders).
 //
 // Build, run and release run on the main window's thread; the grabber calls
 // the sink on the graph's streaming thread.
@@ -19,6 +20,10 @@
 
 class CVideo {
 public:
+    // The size of every frame the video sink receives.
+    static constexpr int kFrameWidth = 320;
+    static constexpr int kFrameHeight = 240;
+
     CVideo();
     ~CVideo();
     CVideo(const CVideo &) = delete;

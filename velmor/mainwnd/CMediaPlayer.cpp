@@ -83,6 +83,7 @@ HRESULT CMediaPlayer::Create()
     g_object_set(video.get(), "caps", caps.get(), "emit-signals", TRUE, "max-buffers", 2u, "drop", TRUE,
                  "sync", TRUE, nullptr);
     g_signal_connect(video.get(), "new-sample", G_CALLBACK(&CMediaPlayer::OnNewSample), this);
+    g_signal_connect(video.get(), "new-preroll", G_CALLBACK(&CMediaPlayer::OnNewPreroll), this);
 
     platform::GstPtr<GstElement> audio = MakeAudioSink(&m_audioOutput);
     if (!m_audioOutput)
@@ -92,12 +93,23 @@ HRESULT CMediaPlayer::Create()
     if (audio)
         g_object_set(playbin.get(), "audio-sink", audio.get(), nullptr);
     g_object_set(playbin.get(), "volume", m_volume / 100.0, "mute", m_mute ? TRUE : FALSE, nullptr);
-    // One second of network buffering: enough to ride out a hiccup, short
-    // enough that a viewer is not far behind the broadcaster.
-    g_object_set(playbin.get(), "buffer-duration", static_cast<gint64>(GST_SECOND), nullptr);
+    // A short network buffer, so a viewer starts soon and stays close to the
+    // broadcaster. The network queue measures it with its estimate of the
+    // incoming rate, which starts high (the broadcaster sends the stream since
+    // the last key frame at once): in practice it waits for about a second of
+    // data before it reports the buffer full, enough to ride out a hiccup.
+    g_object_set(playbin.get(), "buffer-duration", static_cast<gint64>(250 * GST_MSECOND), nullptr);
 
     m_bus.reset(gst_element_get_bus(playbin.get()));
     m_playbin = std::move(playbin);
+    // What playing a stream needs is loaded meanwhile, while the window
+    // starts up, instead of when the URL is opened.
+    m_preload = std::thread([] {
+        for (const char *plugin : {"soup", "typefindfunctions", "asf", "libav", "videoconvertscale",
+                                   "videoconvert", "audioconvert", "audioresample", "volume", "app"})
+            if (GstPlugin *loaded = gst_plugin_load_by_name(plugin))
+                gst_object_unref(loaded);
+    });
     m_busTimer.start();
     return S_OK;
 }
@@ -133,6 +145,9 @@ HRESULT CMediaPlayer::put_URL(const std::string &url)
     if (url.empty())
         return S_OK;
     m_openedURLs.push_back(url);
+    m_firstDecodedAtNs.store(0);
+    m_firstPictureAtNs.store(0);
+    m_openedAtNs.store(std::chrono::steady_clock::now().time_since_epoch().count());
     g_object_set(m_playbin.get(), "uri", url.c_str(), nullptr);
     if (m_events)
         m_events->OpenStateChange(wmposMediaConnecting);
@@ -180,6 +195,8 @@ HRESULT CMediaPlayer::put_mute(bool mute)
 
 HRESULT CMediaPlayer::close()
 {
+    if (m_preload.joinable())
+        m_preload.join();
     m_busTimer.stop();
     // The NULL state joins the streaming threads, so no picture arrives later.
     m_playbin.reset();
@@ -188,6 +205,17 @@ HRESULT CMediaPlayer::close()
     m_buffering = false;
     m_playState = wmppsUndefined;
     return S_OK;
+}
+
+GstFlowReturn CMediaPlayer::OnNewPreroll(GstElement *, gpointer self)
+{
+    // The first picture is decoded and held until playing starts; only the
+    // moment is noted (the picture itself comes again as a sample).
+    auto *player = static_cast<CMediaPlayer *>(self);
+    long long none = 0;
+    player->m_firstDecodedAtNs.compare_exchange_strong(
+        none, std::chrono::steady_clock::now().time_since_epoch().count());
+    return GST_FLOW_OK;
 }
 
 GstFlowReturn CMediaPlayer::OnNewSample(GstElement *sink, gpointer self)
@@ -211,6 +239,9 @@ GstFlowReturn CMediaPlayer::OnNewSample(GstElement *sink, gpointer self)
     // buffer goes back to the decoder when this call returns.
     QImage frame = QImage(map.data(), width, height, stride, QImage::Format_RGB32).copy();
     player->m_framesDecoded.fetch_add(1);
+    long long none = 0;
+    player->m_firstPictureAtNs.compare_exchange_strong(
+        none, std::chrono::steady_clock::now().time_since_epoch().count());
     QMetaObject::invokeMethod(player, [player, frame] { player->DeliverFrame(frame); }, Qt::QueuedConnection);
     return GST_FLOW_OK;
 }

@@ -19,9 +19,11 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CMediaPlayer : public QObject {
@@ -60,12 +62,20 @@ public:
 
     // Pictures decoded so far (test and diagnostics hook; any thread).
     unsigned long long FramesDecoded() const { return m_framesDecoded.load(); }
+    // When the current URL was opened, its first picture was decoded (held
+    // while the player buffers) and its first picture was shown, on the
+    // steady clock (nanoseconds since its epoch, shared by every process of
+    // the machine); 0 until then (diagnostics, benchmarks).
+    long long OpenedAtNs() const { return m_openedAtNs.load(); }
+    long long FirstDecodedAtNs() const { return m_firstDecodedAtNs.load(); }
+    long long FirstPictureAtNs() const { return m_firstPictureAtNs.load(); }
 
     // Whether sound goes to a real output device (false: discarded).
     bool HasAudioOutput() const { return m_audioOutput; }
 
 private:
     static GstFlowReturn OnNewSample(GstElement *sink, gpointer self);
+    static GstFlowReturn OnNewPreroll(GstElement *sink, gpointer self);
     void DeliverFrame(const QImage &frame);
     void PollBus();
     void HandleMessage(GstMessage *message);
@@ -86,4 +96,8 @@ private:
     VideoTarget m_videoTarget;
     QImage m_lastFrame;
     std::atomic<unsigned long long> m_framesDecoded{0};
+    std::atomic<long long> m_openedAtNs{0};
+    std::atomic<long long> m_firstDecodedAtNs{0};
+    std::thread m_preload; // loads the plugins a stream needs, from Create on
+    std::atomic<long long> m_firstPictureAtNs{0};
 };

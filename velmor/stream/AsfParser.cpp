@@ -107,6 +107,8 @@ std::optional<std::vector<Payload>> ParsePayloads(const std::uint8_t *data, std:
             return std::nullopt;
         if (repLength == 1) // compressed payload: the offset field is a time, objects are whole
             p.offset = 0;
+        else if (repLength >= 8) // object size, then presentation time
+            p.objectSize = Le32(data + at);
         at += repLength;
         std::uint32_t length = static_cast<std::uint32_t>(end - at);
         if (multiple && !ReadTyped(data, end, at, payloadLengthType, length))

@@ -38,6 +38,7 @@ struct Payload {
     bool keyFrame = false;
     std::uint32_t mediaObject = 0;
     std::uint32_t offset = 0; // offset into the media object
+    std::uint32_t objectSize = 0; // size of the whole media object (0 when not recorded)
     std::size_t size = 0;     // payload data bytes
     std::size_t begin = 0;    // where the payload (with its own headers) starts in the packet
     std::size_t end = 0;      // and where it ends

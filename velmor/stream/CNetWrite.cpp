@@ -178,8 +178,13 @@ HRESULT CNetWrite::SetupProfile()
             return hr;
     }
     hr = m_pWMWriter->SetProfile(*profile);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         VLOG("NetWrite", "IWMWriter::SetProfile error (hr=0x%08x).\n", static_cast<unsigned>(hr));
+        return hr;
+    }
+    for (const CWMStreamConfig &stream : profile->Streams())
+        if (stream.type == WMMEDIATYPE_Video)
+            m_dwVideoFps.store(static_cast<DWORD>(stream.framesPerSecond), std::memory_order_release);
     return hr;
 }
 
@@ -188,12 +193,13 @@ void CNetWrite::ASFFileWriteThread(CNetWrite *self)
     ::pthread_setname_np(::pthread_self(), "ASFFileWrite");
     HANDLE events[2] = {self->ASFFileExitEvent.load(std::memory_order_acquire), self->m_privateWriteEvent};
     for (;;) {
-        const DWORD result = platform::WaitForMultipleObjects(2, events, 0, platform::INFINITE);
+        const DWORD result = platform::WaitForMultipleObjects(2, events, 0, kIdleWakeMs);
         if (result == platform::WAIT_OBJECT_0) {
             self->m_pOwner->OnAsfWrite(0);
             return;
         }
-        if (result == platform::WAIT_OBJECT_0 + 1) {
+        // Samples queued, or a quiet spell: either way a pass over the queue.
+        if (result == platform::WAIT_OBJECT_0 + 1 || result == platform::WAIT_TIMEOUT) {
             self->m_pOwner->OnAsfWrite(1);
             continue;
         }
@@ -216,8 +222,11 @@ void CNetWrite::CloseEvents()
 
 void CNetWrite::ReleaseWriter()
 {
-    // No more samples are queued from here on; the thread writes the rest.
+    // No more samples are queued from here on; the thread writes the rest,
+    // for a short while at most.
     ASFFileWriteEvent.store(INVALID_HANDLE_VALUE, std::memory_order_release);
+    if (m_pWMWriter && m_writeThread.joinable())
+        m_pWMWriter->LimitWaits(std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseDrainMs));
     const HANDLE exitEvent = ASFFileExitEvent.load(std::memory_order_acquire);
     if (exitEvent != INVALID_HANDLE_VALUE)
         platform::SetEvent(exitEvent);

@@ -7,7 +7,8 @@
 // Threads: InitWriter, StartNetworkStream and ReleaseWriter run on the
 // user-interface thread. The capture threads read the start tick, the input
 // numbers and ASFFileWriteEvent (atomics) and set the event. The write
-// thread calls the owner's OnAsfWrite.
+// thread calls the owner's OnAsfWrite: when samples are queued, and at least
+// every kIdleWakeMs.
 #include "CWMProfileManager.h"
 #include "CWMWriter.h"
 #include "CWMWriterNetworkSink.h"
@@ -26,6 +27,12 @@ public:
     static constexpr DWORD kAdjustedStreamIndex = 1;
     static constexpr DWORD kVideoBufferWindowMs = 1000;
     static constexpr DWORD kMaxClients = 50;
+    // The write thread wakes at least this often, even with nothing queued,
+    // so the sample path can keep the picture moving when no frame comes.
+    static constexpr DWORD kIdleWakeMs = 50;
+    // At shutdown the write thread writes what is queued for at most this
+    // long; a stalled encoder cannot hold the window open.
+    static constexpr DWORD kCloseDrainMs = 600;
 
     CNetWrite() = default;
     virtual ~CNetWrite();
@@ -45,6 +52,8 @@ public:
     DWORD StartTick() const { return m_dwStartTick.load(std::memory_order_acquire); }
     DWORD VideoInput() const { return m_dwVideoInput.load(std::memory_order_acquire); }
     DWORD AudioInput() const { return m_dwAudioInput.load(std::memory_order_acquire); }
+    // Frames per second of the stream's video (0 before the profile is set).
+    DWORD VideoFrameRate() const { return m_dwVideoFps.load(std::memory_order_acquire); }
     // INVALID_HANDLE_VALUE until the writer is ready for samples.
     platform::HANDLE WriteEvent() const { return ASFFileWriteEvent.load(std::memory_order_acquire); }
 
@@ -76,4 +85,5 @@ private:
     std::thread m_writeThread;
     std::atomic<DWORD> m_dwVideoInput{0};
     std::atomic<DWORD> m_dwAudioInput{0};
+    std::atomic<DWORD> m_dwVideoFps{0};
 };

@@ -66,6 +66,8 @@ CSamplePath::~CSamplePath()
     for (SampleBlock *b : m_queue)
         SampleBlock::Free(b);
     m_queue.clear();
+    SampleBlock::Free(m_lastPicture);
+    m_lastPicture = nullptr;
 }
 
 bool CSamplePath::LoadPauseImage()
@@ -120,30 +122,56 @@ void CSamplePath::Append(SampleBlock *block)
 {
     m_queue.push_back(block);
     ++m_blocksQueued;
-    if (block->input != m_net.VideoInput() || m_queue.empty())
-        return;
-    if (++m_queuedVideo <= kMaxQueuedVideoBlocks)
-        return;
-    // The encoder cannot keep up: give up the oldest picture, never sound.
     const DWORD videoInput = m_net.VideoInput();
+    const DWORD audioInput = m_net.AudioInput();
+    if (block->input == videoInput) {
+        if (++m_queuedVideo <= kMaxQueuedVideoBlocks)
+            return;
+        // The encoder cannot keep up: give up the oldest picture.
+        DropOldest(videoInput);
+        LogDropped(m_videoDropLog, m_videoDropped.load(), "video frames");
+    } else if (block->input == audioInput) {
+        m_queuedAudioMs += block->length / kAudioBytesPerMs;
+        if (m_queuedAudioMs <= kMaxQueuedAudioMs)
+            return;
+        // Sound is bounded as well: the oldest goes first, so what players
+        // hear next is as recent as the encoder allows.
+        while (m_queuedAudioMs > kMaxQueuedAudioMs && m_queue.front() != block)
+            DropOldest(audioInput);
+        LogDropped(m_audioDropLog, m_audioDropped.load(), "audio blocks");
+    }
+}
+
+void CSamplePath::DropOldest(DWORD input)
+{
+    const bool video = input == m_net.VideoInput();
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-        if ((*it)->input == videoInput) {
-            SampleBlock::Free(*it);
-            m_queue.erase(it);
+        if ((*it)->input != input)
+            continue;
+        if (video) {
             --m_queuedVideo;
             ++m_videoDropped;
-            break;
+        } else {
+            m_queuedAudioMs -= std::min(m_queuedAudioMs, (*it)->length / kAudioBytesPerMs);
+            ++m_audioDropped;
         }
+        SampleBlock::Free(*it);
+        m_queue.erase(it);
+        return;
     }
+    m_queuedAudioMs = 0; // nothing of that kind left (cannot happen for a counted kind)
+}
+
+void CSamplePath::LogDropped(DropLog &log, std::uint64_t dropped, const char *what)
+{
     const DWORD now = CNetWrite::GetTickCount();
-    if (!m_droppedSinceLog || now - m_lastDropLogTick >= 1000) {
-        const std::uint64_t dropped = m_videoDropped.load();
-        VLOG("VelmorDlg", "The encoder is behind: %llu video frames dropped.\n",
-             static_cast<unsigned long long>(dropped - m_droppedAtLastLog));
-        m_droppedAtLastLog = dropped;
-        m_lastDropLogTick = now;
-        m_droppedSinceLog = true;
-    }
+    if (log.logged && now - log.lastTick < 1000)
+        return;
+    VLOG("VelmorDlg", "The encoder is behind: %llu %s dropped.\n",
+         static_cast<unsigned long long>(dropped - log.countAtLastLog), what);
+    log.countAtLastLog = dropped;
+    log.lastTick = now;
+    log.logged = true;
 }
 
 void CSamplePath::FeedSilenceUpTo(DWORD time, DWORD audioInput)
@@ -160,23 +188,10 @@ void CSamplePath::FeedSilenceUpTo(DWORD time, DWORD audioInput)
     }
 }
 
-void CSamplePath::QueueVideo(const unsigned char *data, long bytes)
+void CSamplePath::AfterVideoQueued(DWORD time)
 {
-    if (!data || bytes <= 0 || bytes > kMaxSampleBytes)
-        return;
-    const platform::HANDLE event = m_net.WriteEvent();
-    if (event == platform::INVALID_HANDLE_VALUE)
-        return; // the writer is not started yet: the frame is dropped
-    const DWORD time = CNetWrite::GetTickCount() - m_net.StartTick();
-    const DWORD input = m_net.VideoInput();
-
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    SampleBlock *block = g_nLive.load(std::memory_order_relaxed)
-                             ? SampleBlock::Create(input, time, data, static_cast<DWORD>(bytes))
-                             : SampleBlock::Create(input, time, m_pauseImage.data(), m_pauseImageSize);
-    if (!block)
-        return;
-    Append(block);
+    if (static_cast<std::int32_t>(time - m_lastVideoMs) > 0)
+        m_lastVideoMs = time;
     // Without an audio graph nothing would ever carry sound and players
     // would wait for it: follow the video clock with silence.
     const std::int32_t gap = static_cast<std::int32_t>(time - m_audioEndMs);
@@ -184,7 +199,82 @@ void CSamplePath::QueueVideo(const unsigned char *data, long bytes)
         m_feedingSilence = true;
         FeedSilenceUpTo(time, m_net.AudioInput());
     }
+}
+
+void CSamplePath::QueueVideo(const unsigned char *data, long bytes)
+{
+    if (!data || bytes <= 0 || bytes > kMaxSampleBytes)
+        return;
+    const platform::HANDLE event = m_net.WriteEvent();
+    if (event == platform::INVALID_HANDLE_VALUE)
+        return; // the writer is not started yet: the frame is dropped
+    const DWORD input = m_net.VideoInput();
+
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    // Stamped under the lock, so pictures and their repeats stay in order.
+    const DWORD time = CNetWrite::GetTickCount() - m_net.StartTick();
+    SampleBlock *block = g_nLive.load(std::memory_order_relaxed)
+                             ? SampleBlock::Create(input, time, data, static_cast<DWORD>(bytes))
+                             : SampleBlock::Create(input, time, m_pauseImage.data(), m_pauseImageSize);
+    if (!block)
+        return;
+    Append(block);
+    if (m_repeating) {
+        m_repeating = false;
+        VLOG("VelmorDlg", "Pictures arrive again; %llu repeated pictures filled the gap.\n",
+             static_cast<unsigned long long>(m_repeatsInStall));
+    }
+    AfterVideoQueued(time);
     SignalWriter(event, "VideoFile");
+}
+
+void CSamplePath::RepeatStalledPicture()
+{
+    if (g_nClosing.load(std::memory_order_relaxed) || m_net.WriteEvent() == platform::INVALID_HANDLE_VALUE)
+        return;
+    const DWORD fps = m_net.VideoFrameRate();
+    if (fps == 0)
+        return;
+    const DWORD input = m_net.VideoInput();
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    // While live the last picture the writer took stands still; paused (or
+    // before any picture) the pause picture does.
+    const bool live = g_nLive.load(std::memory_order_relaxed) && m_lastPicture;
+    const unsigned char *picture = live ? m_lastPicture->Data() : m_pauseImage.data();
+    const DWORD length = live ? m_lastPicture->length : m_pauseImageSize;
+    if (length == 0)
+        return; // no picture to repeat (the pause picture is not loaded)
+    const DWORD now = CNetWrite::GetTickCount() - m_net.StartTick();
+    if (!m_serving) {
+        // The stall clock starts when the writer is ready, not at the start
+        // tick: starting the encoders may itself take a second.
+        m_serving = true;
+        if (static_cast<std::int32_t>(now - m_lastVideoMs) > 0)
+            m_lastVideoMs = now;
+        return;
+    }
+    if (!m_repeating) {
+        if (static_cast<std::int32_t>(now - m_lastVideoMs) <= static_cast<std::int32_t>(kVideoStallMs))
+            return;
+        m_repeating = true;
+        m_repeatFromMs = m_lastVideoMs;
+        m_repeatsInStall = 0;
+        VLOG("VelmorDlg", "No picture for more than %u ms: the last picture is repeated %u times a second.\n",
+             static_cast<unsigned>(kVideoStallMs), static_cast<unsigned>(fps));
+    }
+    for (;;) {
+        const DWORD time = m_repeatFromMs + static_cast<DWORD>((m_repeatsInStall + 1) * 1000 /
+                                                               static_cast<std::uint64_t>(fps));
+        if (static_cast<std::int32_t>(now - time) < 0)
+            break;
+        SampleBlock *block = SampleBlock::Create(input, time, picture, length);
+        if (!block)
+            break;
+        Append(block);
+        ++m_repeatsInStall;
+        ++m_picturesRepeated;
+        AfterVideoQueued(time);
+    }
 }
 
 void CSamplePath::QueueAudio(const unsigned char *data, long bytes)
@@ -249,13 +339,31 @@ void CSamplePath::OnAsfWrite(int reason)
 {
     void (*observer)(void *, const SampleBlock &) = nullptr;
     void *context = nullptr;
+    const DWORD videoInput = m_net.VideoInput();
+    CWMWriter *writer = m_net.Writer();
+    std::size_t discarded = 0;
     auto writeAndFree = [&](SampleBlock *b) {
+        // Closing, and the encoder took longer than the writer allows: what
+        // is left goes unwritten (a stalled encoder would hold the window
+        // open for hours).
+        if (writer && writer->WaitsExpired()) {
+            SampleBlock::Free(b);
+            ++discarded;
+            return;
+        }
         if (observer)
             observer(context, *b);
-        WriteSampleToWriter(b->input, b->Data(), b->length, b->time);
+        const int written = WriteSampleToWriter(b->input, b->Data(), b->length, b->time);
+        if (written && b->input == videoInput) {
+            // Kept: the picture a stall repeats.
+            SampleBlock::Free(m_lastPicture);
+            m_lastPicture = b;
+            return;
+        }
         SampleBlock::Free(b);
     };
     if (reason == 1) {
+        RepeatStalledPicture();
         // Detach the queue under the lock and write outside it, so the
         // capture threads are never held up by the encoder.
         std::deque<SampleBlock *> taken;
@@ -263,6 +371,7 @@ void CSamplePath::OnAsfWrite(int reason)
             std::lock_guard<std::mutex> lock(m_queueLock);
             taken.swap(m_queue);
             m_queuedVideo = 0;
+            m_queuedAudioMs = 0;
             observer = m_observer;
             context = m_observerContext;
         }
@@ -276,6 +385,7 @@ void CSamplePath::OnAsfWrite(int reason)
             writeAndFree(b);
         m_queue.clear();
         m_queuedVideo = 0;
+        m_queuedAudioMs = 0;
     } else {
         {
             std::lock_guard<std::mutex> lock(m_queueLock);
@@ -283,9 +393,12 @@ void CSamplePath::OnAsfWrite(int reason)
                 SampleBlock::Free(b);
             m_queue.clear();
             m_queuedVideo = 0;
+            m_queuedAudioMs = 0;
         }
         VLOG("VelmorDlg", "[ WAIT_FAILED ] ASF 파일 쓰기 이상 종료\n");
     }
+    if (discarded)
+        VLOG("VelmorDlg", "Closing: %zu queued blocks were not written; the encoder is behind.\n", discarded);
 }
 
 int CSamplePath::WriteSampleToWriter(DWORD input, const unsigned char *data, DWORD length, DWORD time)

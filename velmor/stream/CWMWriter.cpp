@@ -133,10 +133,10 @@ HRESULT CWMWriter::RemoveSink(IWMWriterSink *sink)
 
 // For the system profile the pipeline is:
 //   appsrc name=in0 caps=audio/x-raw,format=S16LE,rate=32000,channels=2,layout=interleaved
-//     ! audioconvert ! avenc_wmav2 bitrate=32000 ! mux.
+//     ! audioconvert ! avenc_wmav2 name=enc0 bitrate=32000 ! mux.
 //   appsrc name=in1 caps=video/x-raw,format=BGR,width=320,height=240,framerate=0/1
 //     ! videoflip video-direction=vert ! videorate ! video/x-raw,framerate=15/1
-//     ! videoconvert ! avenc_wmv2 bitrate=256000 gop-size=15 ! mux.
+//     ! videoconvert ! avenc_wmv2 name=enc1 bitrate=256000 gop-size=15 ! mux.
 //   asfmux name=mux streamable=true preroll=1000 packet-size=1400 ! appsink name=out sync=false
 // Inputs are bottom-up RGB, so the picture is flipped before encoding. The key
 // frame interval equals the frame rate, so a new player waits at most a second.
@@ -160,15 +160,15 @@ HRESULT CWMWriter::BuildPipeline()
         if (c.type == WMMediaType::Video) {
             launch += Format("appsrc name=in%zu format=time caps=video/x-raw,format=BGR,width=%d,height=%d,"
                              "framerate=0/1 ! videoflip video-direction=vert ! videorate ! "
-                             "video/x-raw,framerate=%d/1 ! videoconvert ! avenc_wmv2 name=venc%zu bitrate=%u "
+                             "video/x-raw,framerate=%d/1 ! videoconvert ! avenc_wmv2 name=enc%zu bitrate=%u "
                              "gop-size=%d ! mux. ",
                              i, c.width, c.height, c.framesPerSecond, i, c.bitrate, c.framesPerSecond);
             m_bufferWindowMs = c.bufferWindowMs;
         } else {
             launch +=
                 Format("appsrc name=in%zu format=time caps=audio/x-raw,format=S16LE,rate=%d,channels=%d,"
-                       "layout=interleaved ! audioconvert ! avenc_wmav2 bitrate=%u ! mux. ",
-                       i, c.sampleRate, c.channels, c.bitrate);
+                       "layout=interleaved ! audioconvert ! avenc_wmav2 name=enc%zu bitrate=%u ! mux. ",
+                       i, c.sampleRate, c.channels, i, c.bitrate);
         }
     }
     launch +=
@@ -205,7 +205,7 @@ HRESULT CWMWriter::BuildPipeline()
         if (c.type == WMMediaType::Video) {
             // avenc_wmv2 shifts its output far into the future (a segment 1000
             // hours in); players then wait forever. Rebase to running time.
-            const std::string enc = "venc" + std::to_string(i);
+            const std::string enc = "enc" + std::to_string(i);
             platform::GstPtr<GstElement> encoder(gst_bin_get_by_name(m_pipeline.bin(), enc.c_str()));
             platform::GstPtr<GstPad> pad(encoder ? gst_element_get_static_pad(encoder.get(), "src")
                                                  : nullptr);
@@ -241,6 +241,7 @@ HRESULT CWMWriter::BeginWriting()
     m_haveVideoSegment = false;
     for (Input &in : m_inputs)
         in.havePts = false;
+    m_waitLimit.store(std::chrono::steady_clock::duration::max().count());
     HRESULT hr = BuildPipeline();
     if (FAILED(hr)) {
         m_pipeline.reset();
@@ -320,8 +321,10 @@ HRESULT CWMWriter::WriteSample(DWORD input, QWORD time100ns, DWORD /*flags*/, CW
         pts = in.lastPts;
 
     // Wait for room in front of the encoder, but never for long: a stalled
-    // encoder must not hold up the thread that writes.
-    const auto deadline = std::chrono::steady_clock::now() + kRoomWait;
+    // encoder must not hold up the thread that writes, nor a closing owner.
+    const auto deadline = std::min(
+        std::chrono::steady_clock::now() + kRoomWait,
+        std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_waitLimit.load())));
     while (gst_app_src_get_current_level_bytes(GST_APP_SRC(in.appsrc)) + length > in.maxQueuedBytes) {
         if (std::chrono::steady_clock::now() >= deadline || PollBusForError()) {
             ++m_samplesDropped;
@@ -338,6 +341,23 @@ HRESULT CWMWriter::WriteSample(DWORD input, QWORD time100ns, DWORD /*flags*/, CW
     in.havePts = true;
     const GstFlowReturn flow = gst_app_src_push_buffer(GST_APP_SRC(in.appsrc), buffer);
     return flow == GST_FLOW_OK ? S_OK : E_FAIL;
+}
+
+void CWMWriter::LimitWaits(std::chrono::steady_clock::time_point until)
+{
+    m_waitLimit.store(until.time_since_epoch().count());
+}
+
+bool CWMWriter::WaitsExpired() const
+{
+    return std::chrono::steady_clock::now().time_since_epoch().count() >= m_waitLimit.load();
+}
+
+platform::GstPtr<GstElement> CWMWriter::Element(const char *name) const
+{
+    if (!m_pipeline || !name)
+        return nullptr;
+    return platform::GstPtr<GstElement>(gst_bin_get_by_name(m_pipeline.bin(), name));
 }
 
 HRESULT CWMWriter::Flush()
@@ -358,10 +378,15 @@ HRESULT CWMWriter::EndWriting()
         gst_app_src_end_of_stream(GST_APP_SRC(in.appsrc));
     HRESULT hr = S_OK;
     if (m_bus) {
-        platform::GstMessagePtr msg(gst_bus_timed_pop_filtered(
-            m_bus.get(), 5 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-        if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS)
+        platform::GstMessagePtr msg(
+            gst_bus_timed_pop_filtered(m_bus.get(), kEndWaitMs * GST_MSECOND,
+                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) {
             hr = E_FAIL;
+            if (!msg)
+                VLOG("NetWrite", "The encoder did not finish within %u ms; its last packets are lost.\n",
+                     kEndWaitMs);
+        }
     }
     m_pipeline.reset(); // NULL state: the streaming threads have ended
     m_bus.reset();

@@ -21,6 +21,7 @@
 #include <gst/app/gstappsink.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -56,13 +57,25 @@ public:
     HRESULT WriteSample(DWORD input, QWORD time100ns, DWORD flags, CWMSample *sample);
     HRESULT Flush();
     // Drains the encoders, delivers the last packets and ends every sink's
-    // stream. Waits at most a few seconds.
+    // stream. Waits at most kEndWaitMs for the encoders to finish.
     HRESULT EndWriting();
+
+    // From `until` on, WriteSample no longer waits for room in front of a
+    // stalled encoder (the owner is closing). Any thread.
+    void LimitWaits(std::chrono::steady_clock::time_point until);
+    // Whether the limit set by LimitWaits has passed.
+    bool WaitsExpired() const;
+
+    static constexpr unsigned kEndWaitMs = 1000;
 
     bool IsWriting() const { return m_writing; }
     // Figures for tests and benchmarks.
     std::uint64_t PacketsDelivered() const { return m_packetsOut.load(); }
     std::uint64_t SamplesDropped() const { return m_samplesDropped.load(); }
+    // An element of the encoder pipeline while writing, by name: "in<i>" (the
+    // input of input i), "enc<i>" (its encoder), "mux", "out"; null
+    // otherwise. Tests and the benchmark watch its pads.
+    platform::GstPtr<GstElement> Element(const char *name) const;
 
 private:
     struct Input {
@@ -99,4 +112,6 @@ private:
 
     std::atomic<std::uint64_t> m_packetsOut{0};
     std::atomic<std::uint64_t> m_samplesDropped{0};
+    std::atomic<std::chrono::steady_clock::rep> m_waitLimit{
+        std::chrono::steady_clock::duration::max().count()};
 };

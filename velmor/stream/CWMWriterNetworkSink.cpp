@@ -30,11 +30,18 @@ constexpr int kSendBufferBytes = 64 * 1024;
 // More simultaneous connections than this (players and unfinished requests)
 // are closed at once, so a flood cannot exhaust descriptors.
 constexpr std::size_t kMaxConnections = 256;
-// A request whose last line lacks its line end counts as complete once the
-// client has been quiet this long.
+// A request whose last line lacks its line end (ffmpeg's MMS-over-HTTP client
+// sends its last header so) counts as complete once the client has been quiet
+// this long. A request that stops after a whole line is not complete: it
+// waits for its blank line until kRequestTimeout, holding no player place.
 constexpr auto kRequestQuiet = std::chrono::milliseconds(150);
-// How long the end of the stream may take to reach the players.
-constexpr auto kEndFlushTime = std::chrono::milliseconds(1500);
+// The packets since the last key frame are kept for players that join: a new
+// player starts at once with that key frame instead of waiting up to a second
+// for the next one. A bound in case key frames stop coming.
+constexpr std::size_t kMaxKeptPackets = 512;
+// How long the end of the stream may take to reach the players (part of the
+// three seconds closing the window may take).
+constexpr auto kEndFlushTime = std::chrono::milliseconds(1000);
 
 std::string Lower(std::string s)
 {
@@ -292,6 +299,9 @@ void CWMWriterNetworkSink::Serve()
     std::list<Player> players;
     AsfBytes header;
     int videoStream = 0;
+    // The packets from the last key frame on; the first one trimmed for a
+    // joining player.
+    std::deque<AsfBytes> sinceKey;
     bool ended = false;
     bool stopping = false;
     Clock::time_point flushDeadline{};
@@ -326,8 +336,17 @@ void CWMWriterNetworkSink::Serve()
         return head;
     };
 
+    auto queuePacket = [&](Player &p, const AsfBytes &packet, Clock::time_point now) {
+        if (p.framed)
+            p.Queue(Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, packet->data(), packet->size())),
+                    now);
+        else
+            p.Queue(packet, now);
+    };
+
     // Sends the response head and the stream header to a player whose
-    // request has been accepted, now that a header exists.
+    // request has been accepted, now that a header exists, and the stream
+    // from the last key frame on.
     auto startPlayer = [&](Player &p, Clock::time_point now) {
         if (p.framed) {
             std::vector<std::uint8_t> chunk =
@@ -350,6 +369,11 @@ void CWMWriterNetworkSink::Serve()
         }
         p.state = Player::State::Streaming;
         p.waitingForKey = true;
+        if (p.closeWhenFlushed || sinceKey.empty())
+            return;
+        for (const AsfBytes &packet : sinceKey)
+            queuePacket(p, packet, now);
+        p.waitingForKey = false;
     };
 
     auto refuse = [&](Player &p, const char *status, Clock::time_point now) {
@@ -407,7 +431,7 @@ void CWMWriterNetworkSink::Serve()
                 continue;
             }
             if (p.framed && !p.closeWhenFlushed)
-                p.Queue(Share(mms::MakeChunk(mms::kEndChunk, p.sequence++, 0, nullptr, 0)), now);
+                p.Queue(Share(mms::MakeEndOfBroadcastChunk()), now);
             p.closeWhenFlushed = true;
         }
         flushDeadline = now + kEndFlushTime;
@@ -451,6 +475,7 @@ void CWMWriterNetworkSink::Serve()
         if (newHeader && header) {
             const auto info = asf::ParseHeader(header->data(), header->size());
             videoStream = info ? info->videoStream : 0;
+            sinceKey.clear();
             for (Player &p : players)
                 if (!p.dead && p.state == Player::State::WaitHeader)
                     startPlayer(p, now);
@@ -477,12 +502,19 @@ void CWMWriterNetworkSink::Serve()
                     send = joinPacket;
                     p.waitingForKey = false;
                 }
-                if (p.framed)
-                    p.Queue(
-                        Share(mms::MakeChunk(mms::kDataChunk, p.sequence++, 0, send->data(), send->size())),
-                        now);
+                queuePacket(p, send, now);
+            }
+            if (keyStart && videoStream) {
+                if (!joinChecked)
+                    if (auto trimmed = asf::MakeJoinPacket(packet->data(), packet->size(), videoStream))
+                        joinPacket = Share(std::move(*trimmed));
+                sinceKey.clear();
+                sinceKey.push_back(joinPacket);
+            } else if (!sinceKey.empty()) {
+                if (sinceKey.size() < kMaxKeptPackets)
+                    sinceKey.push_back(packet);
                 else
-                    p.Queue(send, now);
+                    sinceKey.clear(); // too far from a key frame to start there
             }
         }
         if ((ended || stopping) && flushDeadline == Clock::time_point{})
@@ -559,10 +591,10 @@ void CWMWriterNetworkSink::Serve()
             if (p.dead)
                 continue;
             if (p.state == Player::State::Request) {
-                const bool quietWithRequestLine = !p.request.empty() &&
-                                                  p.request.find('\n') != std::string::npos &&
-                                                  now - p.lastByte >= kRequestQuiet;
-                if (quietWithRequestLine)
+                const bool quietWithOpenLastLine = !p.request.empty() && p.request.back() != '\n' &&
+                                                   p.request.find('\n') != std::string::npos &&
+                                                   now - p.lastByte >= kRequestQuiet;
+                if (quietWithOpenLastLine)
                     handleRequest(p, now);
                 else if (now - p.connected > kRequestTimeout)
                     closePlayer(p);

@@ -27,4 +27,9 @@ std::vector<std::uint8_t> MakeChunk(std::uint8_t type, std::uint32_t sequence, s
     return chunk;
 }
 
+std::vector<std::uint8_t> MakeEndOfBroadcastChunk()
+{
+    return MakeChunk(kEndChunk, 0, 0, nullptr, 0);
+}
+
 } // namespace mms

@@ -73,6 +73,26 @@ const unsigned char *Pixel(const std::vector<unsigned char> &frame, int x, int r
     return frame.data() + static_cast<std::size_t>(row) * 960 + static_cast<std::size_t>(x) * 3;
 }
 
+class PreviewRecorder : public IPreviewTarget {
+public:
+    PreviewRect GetClientRect() const override { return PreviewRect{0, 0, 400, 300}; }
+    void PresentFrame(const unsigned char *, int width, int height, int stride) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++frames;
+        lastWidth = width;
+        lastHeight = height;
+        lastStride = stride;
+    }
+    int Frames()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return frames;
+    }
+    std::mutex mutex;
+    int frames = 0, lastWidth = 0, lastHeight = 0, lastStride = 0;
+};
+
 } // namespace
 
 TEST_F(VideoGraph, Attempt1Picks320x240RgbWithoutWarnings)
@@ -90,6 +110,25 @@ TEST_F(VideoGraph, Attempt1Picks320x240RgbWithoutWarnings)
     EXPECT_EQ(log.Count(kWarning), 0u);
     EXPECT_FALSE(log.Contains(kNoStreamConfig));
     video.SetVideoSink(&VideoSink);
+}
+
+TEST_F(VideoGraph, Attempt2Picks320x240InTheCurrentCompression)
+{
+    // No RGB 320x240: the camera's current compression (I420, its first
+    // mode) at 320x240 comes before the nearest RGB mode.
+    SetFakeDevices({Camera("Cam YUV", "video/x-raw,format=I420,width=640,height=480,framerate=15/1;"
+                                      "video/x-raw,format=BGR,width=352,height=288,framerate=15/1;"
+                                      "video/x-raw,format=I420,width=320,height=240,framerate=15/1")});
+    video.SetVideoSink(&VideoSink);
+    ASSERT_TRUE(SUCCEEDED(video.InitVideoDevice("Cam YUV")));
+    ASSERT_EQ(video.FormatList().size(), 3u);
+    CMediaType current;
+    ASSERT_EQ(video.m_pStreamConfig->GetFormat(current), S_OK);
+    EXPECT_EQ(current.bmiHeader.biCompression, FOURCC_I420);
+    EXPECT_EQ(current.bmiHeader.biWidth, 320);
+    EXPECT_EQ(current.bmiHeader.biHeight, 240);
+    EXPECT_EQ(log.Count(kWarning), 0u);
+    EXPECT_EQ(RunAndTakeFrame().size(), 230400u);
 }
 
 TEST_F(VideoGraph, FramesAre230400BytesOfBottomUpBgr)
@@ -139,7 +178,64 @@ TEST_F(VideoGraph, ListWithout320x240PicksNearestAndConvertsToRgb)
     EXPECT_EQ(current.bmiHeader.biHeight, 288);
     EXPECT_EQ(log.Count(kWarning), 0u);
     const std::vector<unsigned char> frame = RunAndTakeFrame();
-    EXPECT_EQ(frame.size(), 352u * 288u * 3u);
+    EXPECT_EQ(frame.size(), 230400u) << "scaled to the writer's size";
+}
+
+// Cameras whose only modes are larger or of another shape: the sink gets
+// 320x240 frames with the whole picture between black borders, while the
+// preview shows the camera's own frames.
+TEST_F(VideoGraph, CamerasWithout320x240DeliverScaledFramesWithBorders)
+{
+    struct Case {
+        const char *name;
+        const char *caps;
+        int width, height; // the camera's mode
+        int left, top;     // where the picture starts in the 320x240 frame
+    };
+    const Case cases[] = {
+        {"Cam CIF", "video/x-raw,format=I420,width=352,height=288,framerate=15/1", 352, 288, 14, 0},
+        {"Cam HD", "video/x-raw,format=I420,width=1280,height=720,framerate=15/1", 1280, 720, 0, 30},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDevice cam = Camera(c.name, c.caps);
+        cam.pattern = "white";
+        SetFakeDevices({cam});
+        VideoFrames().Reset();
+        PreviewRecorder preview;
+        video.SetPreviewWindow(&preview);
+        video.SetVideoSink(&VideoSink);
+        ASSERT_EQ(video.InitVideoDevice(c.name), S_OK);
+        const std::vector<unsigned char> frame = RunAndTakeFrame();
+        {
+            std::lock_guard<std::mutex> lock(VideoFrames().mutex);
+            for (long size : VideoFrames().sizes)
+                EXPECT_EQ(size, 230400);
+        }
+        ASSERT_EQ(frame.size(), 230400u);
+        auto brightness = [&](int x, int row) {
+            const unsigned char *p = Pixel(frame, x, row);
+            return (p[0] + p[1] + p[2]) / 3;
+        };
+        // The picture (white) fills the middle, the borders are black.
+        EXPECT_GT(brightness(160, 120), 230);
+        EXPECT_GT(brightness(c.left + 2, 120), 230);
+        EXPECT_GT(brightness(160, c.top + 2), 230);
+        EXPECT_GT(brightness(319 - c.left - 2, 237 - c.top), 230);
+        if (c.left > 0) {
+            EXPECT_LT(brightness(c.left - 2, 120), 20);
+            EXPECT_LT(brightness(319 - c.left + 2, 120), 20);
+        }
+        if (c.top > 0) {
+            EXPECT_LT(brightness(160, c.top - 2), 20);
+            EXPECT_LT(brightness(160, 239 - c.top + 2), 20);
+        }
+        for (int i = 0; i < 300 && preview.Frames() < 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(preview.lastWidth, c.width);
+        EXPECT_EQ(preview.lastHeight, c.height);
+        video.ReleaseGraph();
+    }
 }
 
 TEST_F(VideoGraph, NearestFormatTiesFromADevice)
@@ -154,7 +250,7 @@ TEST_F(VideoGraph, NearestFormatTiesFromADevice)
     ASSERT_TRUE(SUCCEEDED(video.InitVideoDevice("Cam Tie")));
     ASSERT_EQ(video.m_pStreamConfig->GetFormat(current), S_OK);
     EXPECT_EQ(current.bmiHeader.biWidth, 400);
-    EXPECT_EQ(RunAndTakeFrame().size(), 400u * 300u * 3u);
+    EXPECT_EQ(RunAndTakeFrame().size(), 230400u);
     video.ReleaseGraph();
     // The later entry is nearer in width: it wins although farther in height.
     VideoFrames().Reset();
@@ -162,8 +258,9 @@ TEST_F(VideoGraph, NearestFormatTiesFromADevice)
     ASSERT_EQ(video.m_pStreamConfig->GetFormat(current), S_OK);
     EXPECT_EQ(current.bmiHeader.biWidth, 330);
     EXPECT_EQ(current.bmiHeader.biHeight, 300);
-    // Rows are padded to whole 32-bit words, as DIB rows are: 990 -> 992.
-    EXPECT_EQ(RunAndTakeFrame().size(), 992u * 300u);
+    // Rows of 330 pixels are padded to whole 32-bit words (990 -> 992 bytes);
+    // the scaled frame has none.
+    EXPECT_EQ(RunAndTakeFrame().size(), 230400u);
     EXPECT_EQ(log.Count(kWarning), 0u);
 }
 
@@ -198,9 +295,9 @@ TEST_F(VideoGraph, SourceRefusingEveryFormatLogsAttempts4To6AndStillBuilds)
     ASSERT_NE(at6, std::string::npos);
     EXPECT_LT(at4, at5);
     EXPECT_LT(at5, at6);
-    // The source keeps its own format; the grabber still gets RGB24 of it.
-    // (The test source settles on the size nearest 320x240 it can give.)
-    EXPECT_EQ(RunAndTakeFrame().size(), 400u * 300u * 3u);
+    // The source keeps its own format (the test source settles on the size
+    // nearest 320x240 it can give); the sink still gets 320x240 RGB24.
+    EXPECT_EQ(RunAndTakeFrame().size(), 230400u);
 }
 
 TEST_F(VideoGraph, SourceWithoutFormatControlLogsBothLinesAndStillPreviews)
@@ -218,7 +315,7 @@ TEST_F(VideoGraph, SourceWithoutFormatControlLogsBothLinesAndStillPreviews)
     ASSERT_NE(resize, std::string::npos) << text;
     EXPECT_LT(missing, resize);
     EXPECT_EQ(log.Count(kWarning), 0u);
-    EXPECT_EQ(RunAndTakeFrame().size(), 176u * 144u * 3u);
+    EXPECT_EQ(RunAndTakeFrame().size(), 230400u);
 }
 
 TEST_F(VideoGraph, NullOrOverlongNameBuildsNothing)
@@ -342,30 +439,6 @@ TEST_F(VideoGraph, ScreenAfterCameraLeavesNoCameraFormats)
     EXPECT_EQ(video.m_pVideoCapture, nullptr);
     EXPECT_NE(video.m_pScreenSource, nullptr);
 }
-
-namespace {
-
-class PreviewRecorder : public IPreviewTarget {
-public:
-    PreviewRect GetClientRect() const override { return PreviewRect{0, 0, 400, 300}; }
-    void PresentFrame(const unsigned char *, int width, int height, int stride) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++frames;
-        lastWidth = width;
-        lastHeight = height;
-        lastStride = stride;
-    }
-    int Frames()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return frames;
-    }
-    std::mutex mutex;
-    int frames = 0, lastWidth = 0, lastHeight = 0, lastStride = 0;
-};
-
-} // namespace
 
 TEST_F(VideoGraph, RendererPaintsIntoThePreviewTargetUntilReleased)
 {

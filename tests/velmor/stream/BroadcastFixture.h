@@ -88,7 +88,8 @@ protected:
                     std::lock_guard<std::mutex> lock(m_frameLock);
                     frame = m_frame;
                 }
-                VideoSampleSink(0.0, frame.data(), static_cast<long>(frame.size()));
+                if (!m_cameraStopped)
+                    VideoSampleSink(0.0, frame.data(), static_cast<long>(frame.size()));
                 if (withAudio && steady_clock::now() >= nextAudio) {
                     AudioSampleSink(0.0, m_tone.data(), static_cast<long>(m_tone.size()));
                     nextAudio += milliseconds(1000);
@@ -102,6 +103,8 @@ protected:
         if (m_feeder.joinable())
             m_feeder.join();
     }
+    // A camera that stops delivering (unplugged, busy) while the sound goes on.
+    void StopCamera(bool stopped) { m_cameraStopped = stopped; }
     void SetFrame(std::vector<unsigned char> frame)
     {
         std::lock_guard<std::mutex> lock(m_frameLock);
@@ -131,6 +134,7 @@ protected:
 
 private:
     std::atomic<bool> m_feeding{false};
+    std::atomic<bool> m_cameraStopped{false};
     std::thread m_feeder;
     std::mutex m_frameLock;
     std::vector<unsigned char> m_frame = SolidFrame(200, 30, 30);

@@ -3,6 +3,7 @@
 #include "BroadcastFixture.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -27,6 +28,17 @@ struct Seen {
         return blocks;
     }
 };
+
+long ResidentKb()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
 
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 {
@@ -86,15 +98,21 @@ TEST_F(SamplePath, FramesBeforeTheWriterStartsAreDroppedAndTimesStartAtZero)
     m_path.SetWriteObserver(&Seen::Observe, &seen);
     ASSERT_EQ(StartBroadcast(), S_OK);
     // An audio buffer arriving at once would reach back before the start.
+    // (Starting the encoders takes a while on a busy machine: `at` is how
+    // long after the start tick the buffer came.)
+    const DWORD at = CNetWrite::GetTickCount() - m_net.StartTick();
     AudioSampleSink(0, m_tone.data(), static_cast<long>(m_tone.size()));
     VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
-    ASSERT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 2; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return m_path.BlocksWritten() >= 2; }, 3000));
     const auto blocks = seen.Blocks();
-    ASSERT_EQ(blocks.size(), 2u);
+    ASSERT_GE(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].input, m_net.AudioInput());
-    EXPECT_EQ(blocks[0].time, 0u);
+    if (at < 950)
+        EXPECT_EQ(blocks[0].time, 0u);
+    else
+        EXPECT_NEAR(static_cast<double>(blocks[0].time), at - 1000.0, 50.0);
     EXPECT_EQ(blocks[1].input, m_net.VideoInput());
-    EXPECT_LT(blocks[1].time, 1000u);
+    EXPECT_LT(blocks[1].time, at + 1000u);
     EXPECT_NE(m_net.AudioInput(), m_net.VideoInput());
 }
 
@@ -134,9 +152,12 @@ TEST_F(SamplePath, PausedBlocksCarryThePausePictureAndSilenceOfTheCapturedLength
     // The writer cannot take the odd frame: logged once, nothing else fails.
     ASSERT_TRUE(WaitFor([&] { return Count(Log(), "[ hr=0x80070057 ] Failed to WriteSample") == 1; }, 3000))
         << Log();
-    EXPECT_EQ(m_path.BlocksWritten(), 4u);
+    // (Repeated pictures, should the machine be slow enough for them, are
+    // not counted.)
+    EXPECT_EQ(m_path.BlocksWritten() - m_path.PicturesRepeated(), 4u);
     VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
-    EXPECT_TRUE(WaitFor([&] { return m_path.BlocksWritten() == 5; }, 3000)) << Log();
+    EXPECT_TRUE(WaitFor([&] { return m_path.BlocksWritten() - m_path.PicturesRepeated() == 5; }, 3000))
+        << Log();
 }
 
 TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
@@ -147,13 +168,26 @@ TEST_F(SamplePath, AudioIsStampedWithTheCaptureTimeOfItsFirstSample)
     ASSERT_EQ(StartBroadcast(), S_OK);
     g_nLive = 1;
     const auto frame = SolidFrame(9, 9, 9);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    // A second of sound arrives more than a second after the start tick
+    // (starting the encoders may already have taken that long).
+    while (CNetWrite::GetTickCount() - m_net.StartTick() < 1100)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const DWORD now = CNetWrite::GetTickCount() - m_net.StartTick();
     AudioSampleSink(0, m_tone.data(), static_cast<long>(m_tone.size())); // one second of sound
     VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
-    ASSERT_TRUE(WaitFor([&] { return seen.Blocks().size() == 2; }, 3000));
-    const auto blocks = seen.Blocks();
+    // (Until this frame the pause picture was repeated: no camera yet.)
+    auto captured = [&] {
+        std::vector<SampleBlock> found;
+        std::lock_guard<std::mutex> l(seen.lock);
+        for (std::size_t i = 0; i < seen.blocks.size(); ++i)
+            if (seen.blocks[i].input == m_net.AudioInput() || seen.firstBytes[i][0] == 9)
+                found.push_back(seen.blocks[i]);
+        return found;
+    };
+    ASSERT_TRUE(WaitFor([&] { return captured().size() == 2; }, 3000));
+    const auto blocks = captured();
     // Captured from about 1000 ms before it arrived; the frame is "now".
+    EXPECT_EQ(blocks[0].input, m_net.AudioInput());
     EXPECT_NEAR(static_cast<double>(blocks[0].time), static_cast<double>(now) - 1000.0, 30.0);
     EXPECT_NEAR(static_cast<double>(blocks[1].time), static_cast<double>(now), 30.0);
 }
@@ -210,6 +244,58 @@ TEST_F(SamplePath, EveryBlockQueuedBeforeTheExitReachesTheWriter)
     EXPECT_EQ(m_path.BlocksQueued(), queued);
 }
 
+TEST_F(SamplePath, ClosingAfterAMinuteWithAStalledEncoderEndsWithinThreeSeconds)
+{
+    ASSERT_EQ(StartBroadcast(), S_OK);
+    g_nLive = 1;
+    StartFeeding();
+    RawClient viewer;
+    ASSERT_TRUE(viewer.Get(m_port));
+    ASSERT_TRUE(viewer.ReadAtLeast(20000, 8000));
+
+    // The video encoder stops taking pictures, as an encoder stuck in its
+    // work would: its input blocks. The muxer then waits for video, so the
+    // sound stops too and everything piles up in front of the writer.
+    const std::string name = "enc" + std::to_string(m_net.VideoInput());
+    platform::GstPtr<GstElement> encoder = m_net.Writer()->Element(name.c_str());
+    ASSERT_TRUE(encoder);
+    platform::GstPtr<GstPad> input(gst_element_get_static_pad(encoder.get(), "sink"));
+    gst_pad_add_probe(
+        input.get(), GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM,
+        [](GstPad *, GstPadProbeInfo *, gpointer) { return GST_PAD_PROBE_OK; }, nullptr, nullptr);
+
+    // A minute of capture: the queue stays bounded.
+    std::size_t mostQueued = 0;
+    const long residentAtStart = ResidentKb();
+    for (int second = 0; second < 60; ++second) {
+        viewer.ReadSome(1000);
+        mostQueued = std::max(mostQueued, m_path.QueuedBlocks());
+    }
+    EXPECT_GT(m_path.VideoBlocksDropped(), 0u);
+    EXPECT_LE(mostQueued, CSamplePath::kMaxQueuedVideoBlocks + 4);
+    // Sanitizer builds run several times slower and keep freed memory
+    // aside for a while; the bounds are the product's in normal builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr long kGrowthKb = 256 * 1024;
+    constexpr long long kCloseMs = 10000;
+#else
+    constexpr long kGrowthKb = 64 * 1024;
+    constexpr long long kCloseMs = 3000;
+#endif
+    EXPECT_LT(ResidentKb() - residentAtStart, kGrowthKb);
+
+    const auto closing = std::chrono::steady_clock::now();
+    StopBroadcast();
+    const auto closeMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - closing)
+            .count();
+    EXPECT_LT(closeMs, kCloseMs);
+    EXPECT_EQ(m_net.Writer(), nullptr);
+    EXPECT_TRUE(viewer.ReadToEnd(1000)) << "the player is let go";
+    EXPECT_NE(Log().find("queued blocks were not written; the encoder is behind."), std::string::npos)
+        << Log();
+}
+
 TEST_F(SamplePath, WritingWithoutAWriterLogsAndFails)
 {
     const unsigned char bytes[4] = {};
@@ -218,19 +304,21 @@ TEST_F(SamplePath, WritingWithoutAWriterLogsAndFails)
     EXPECT_NE(Log().find("m_pWMWriter = 0x00000000\n"), std::string::npos);
 }
 
-TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
+TEST(SamplePathQueue, AStalledEncoderDropsTheOldestBlocksOfEachKind)
 {
     TestDir dir("queue");
     CLogFile log;
     log.Open(dir.file("velmor.log").c_str());
     SetAppLog(&log);
     g_nLive = 1;
+    long long feedingSeconds = 0;
     {
         FailingNetWrite net(FailingNetWrite::Fail::NoThreadButReady);
         CSamplePath path(net);
         ASSERT_EQ(net.InitWriter(&path), S_OK);
         ASSERT_EQ(net.StartNetworkStream(0), S_OK);
-        const std::vector<unsigned char> audio(6400);
+        const std::vector<unsigned char> audio(6400); // 50 ms
+        const auto feeding = std::chrono::steady_clock::now();
         for (int i = 0; i < 100; ++i) {
             auto frame = SolidFrame(static_cast<unsigned char>(i), 0, 0);
             VideoSampleSink(0, frame.data(), static_cast<long>(frame.size()));
@@ -239,6 +327,18 @@ TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
         }
         EXPECT_EQ(path.QueuedBlocks(), CSamplePath::kMaxQueuedVideoBlocks + 10);
         EXPECT_EQ(path.VideoBlocksDropped(), 100u - CSamplePath::kMaxQueuedVideoBlocks);
+        EXPECT_EQ(path.AudioBlocksDropped(), 0u);
+        // Sound is bounded too: a minute of one-second buffers leaves the
+        // last three seconds queued.
+        const std::vector<unsigned char> second(CSamplePath::kAudioBytesPerSecond);
+        for (int i = 0; i < 60; ++i)
+            AudioSampleSink(0, second.data(), static_cast<long>(second.size()));
+        EXPECT_EQ(path.QueuedBlocks(), CSamplePath::kMaxQueuedVideoBlocks + 3);
+        EXPECT_EQ(path.AudioBlocksDropped(), 10u + 57u);
+        // (A sanitizer build on a busy machine takes seconds for this.)
+        feedingSeconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - feeding)
+                .count();
         // A failed wait discards the queue without writing it.
         path.OnAsfWrite(-1);
         EXPECT_EQ(path.QueuedBlocks(), 0u);
@@ -250,9 +350,14 @@ TEST(SamplePathQueue, AStalledEncoderDropsOldestVideoNeverAudio)
     g_nLive = 0;
     SetAppLog(nullptr);
     const std::string text = TestDir::Read(dir.file("velmor.log"));
-    // Logged at most once a second, not once per frame.
-    EXPECT_EQ(Count(text, "video frames dropped"), 1) << text;
-    EXPECT_EQ(Count(platform::AnsiToUtf8(text), "(VelmorDlg, "), 2) << text;
+    // Logged at most once a second, not once per block.
+    const int videoLines = Count(text, "video frames dropped");
+    const int audioLines = Count(text, "audio blocks dropped");
+    EXPECT_GE(videoLines, 1) << text;
+    EXPECT_LE(videoLines, feedingSeconds + 1) << text;
+    EXPECT_GE(audioLines, 1) << text;
+    EXPECT_LE(audioLines, feedingSeconds + 1) << text;
+    EXPECT_EQ(Count(platform::AnsiToUtf8(text), "(VelmorDlg, "), videoLines + audioLines + 1) << text;
     EXPECT_NE(platform::AnsiToUtf8(text).find("[ WAIT_FAILED ] ASF 파일 쓰기 이상 종료\n"),
               std::string::npos);
 }
