@@ -182,11 +182,12 @@ TEST_F(InstallWindows, AWindowThatGoesWhileTheWorkerRunsCancelsAndJoinsItFirst)
         std::atomic<bool> ended{false};
     } worker;
     CProgressDlg dialog(worker, QStringLiteral("x"), true);
-    QTimer::singleShot(0, &dialog, [&] {
-        while (!worker.started)
-            std::this_thread::yield();
-        dialog.done(0);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
+        if (worker.started)
+            dialog.done(0);
     });
+    poll.start(10);
     EXPECT_EQ(dialog.DoModal(), 0);
     EXPECT_TRUE(worker.ended);
     EXPECT_FALSE(dialog.IsWorkerRunning());
