@@ -1,8 +1,8 @@
 // The exports of KerrowInstaller.dll, the in-process server entry points:
 // DllCanUnloadNow, DllGetClassObject, DllRegisterServer and
 // DllUnregisterServer. C entry points: every failure becomes an HRESULT.
-#include "CInstallerFactory.h"
 #include "CInstallWindows.h"
+#include "CInstallerFactory.h"
 #include "Registration.h"
 
 #include "CComModule.h"

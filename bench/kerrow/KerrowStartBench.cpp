@@ -47,12 +47,12 @@ std::vector<SiteRequest> ReadRecord(const std::string &file)
 }
 
 struct Round {
-    double total = -1;      // xdg-open to the first picture
-    double script = -1;     // the web script asked for
-    double packages = -1;   // the last package asked for (first installation)
-    double launcher = -1;   // xdg-open returned: installed and Velmor.exe started
-    double updater = -1;    // Mirvane.exe asked for its update script
-    double viewer = -1;     // the viewer's start-up notice
+    double total = -1;    // xdg-open to the first picture
+    double script = -1;   // the web script asked for
+    double packages = -1; // the last package asked for (first installation)
+    double launcher = -1; // xdg-open returned: installed and Velmor.exe started
+    double updater = -1;  // Mirvane.exe asked for its update script
+    double viewer = -1;   // the viewer's start-up notice
 };
 
 // One xdg-open of `link` until the viewer shows a picture.
@@ -143,9 +143,10 @@ int main(int argc, char **argv)
     std::vector<double> direct;
     for (int i = 0; i < 3; ++i) {
         const Clock::time_point start = Clock::now();
-        const ProgramResult r = machine.Run("/usr/bin/ffmpeg", {"-loglevel", "error", "-i",
-                                                                "http://127.0.0.1:" + std::to_string(machine.roomStream),
-                                                                "-frames:v", "1", "-f", "null", "-"});
+        const ProgramResult r =
+            machine.Run("/usr/bin/ffmpeg",
+                        {"-loglevel", "error", "-i", "http://127.0.0.1:" + std::to_string(machine.roomStream),
+                         "-frames:v", "1", "-f", "null", "-"});
         if (r.exitCode == 0)
             direct.push_back(Seconds(Clock::now() - start));
     }
@@ -161,7 +162,8 @@ int main(int argc, char **argv)
         machine.EndInstalledPrograms();
         installed.push_back(Measure(machine, watch));
     }
-    std::sort(installed.begin(), installed.end(), [](const Round &a, const Round &b) { return a.total < b.total; });
+    std::sort(installed.begin(), installed.end(),
+              [](const Round &a, const Round &b) { return a.total < b.total; });
     std::printf("\ninstalled, %d rounds:", rounds);
     for (const Round &r : installed)
         std::printf(" %.2f", r.total);

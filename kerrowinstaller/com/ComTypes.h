@@ -30,7 +30,10 @@ using REFIID = const IID &;
 using REFCLSID = const CLSID &;
 
 bool IsEqualGUID(const GUID &a, const GUID &b);
-inline bool operator==(const GUID &a, const GUID &b) { return IsEqualGUID(a, b); }
+inline bool operator==(const GUID &a, const GUID &b)
+{
+    return IsEqualGUID(a, b);
+}
 
 // "{E8E20D57-3D5B-4A2D-B710-252900B66685}" (upper-case hexadecimal, braces).
 std::string GuidToString(const GUID &guid);

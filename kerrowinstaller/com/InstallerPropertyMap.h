@@ -19,9 +19,9 @@
 struct CInstallerMember {
     const char *name; // member name, or the persisted name in the map
     DISPID dispid;
-    VARTYPE vt;   // the property's type; VT_EMPTY for methods
-    bool canGet;  // a get exists
-    bool canPut;  // a put exists
+    VARTYPE vt;  // the property's type; VT_EMPTY for methods
+    bool canGet; // a get exists
+    bool canPut; // a put exists
 };
 
 // The extent entries that come first in a property bag.

@@ -26,7 +26,8 @@ bool WriteValue(platform::RegRoot root, const std::string &key, const char *name
     if (SUCCEEDED(hr))
         hr = opened.WriteString(name, value);
     if (FAILED(hr))
-        VLOG("Kerrow", "Could not write \"%s\" of %s (hr=0x%08x).\n", name, key.c_str(), static_cast<unsigned>(hr));
+        VLOG("Kerrow", "Could not write \"%s\" of %s (hr=0x%08x).\n", name, key.c_str(),
+             static_cast<unsigned>(hr));
     return SUCCEEDED(hr);
 }
 
@@ -59,24 +60,26 @@ bool CInstallRecord::WriteRecord(CSetupFile &setup) const
     const platform::RegRoot root = m_info.root.root;
     if (!WriteValue(root, m_info.subKey, kProgramGroupValue, m_info.programGroupDir))
         return false;
-    setup.AddUninstallLine("DelRegSection", CSetupFile::RegistryLine(m_info.root.name, m_info.subKey,
-                                                                     kProgramGroupValue));
+    setup.AddUninstallLine("DelRegSection",
+                           CSetupFile::RegistryLine(m_info.root.name, m_info.subKey, kProgramGroupValue));
     if (!WriteValue(root, m_info.subKey, kInstallPathValue, m_info.installDir))
         return false;
-    setup.AddUninstallLine("DelRegSection", CSetupFile::RegistryLine(m_info.root.name, m_info.subKey,
-                                                                     kInstallPathValue));
+    setup.AddUninstallLine("DelRegSection",
+                           CSetupFile::RegistryLine(m_info.root.name, m_info.subKey, kInstallPathValue));
     return true;
 }
 
 bool CInstallRecord::WriteUninstallEntry(CSetupFile &setup) const
 {
     const std::string key = std::string(kUninstallKey) + "\\" + m_info.korName;
-    if (!WriteValue(platform::RegRoot::HKLM, key, "UninstallString", UninstallCommand(setup.UninstallFilePath())))
+    if (!WriteValue(platform::RegRoot::HKLM, key, "UninstallString",
+                    UninstallCommand(setup.UninstallFilePath())))
         return false;
     // The whole entry goes with the uninstall (a line without a value name
     // deletes the key), beside the line for the value of that name.
-    setup.AddUninstallLine("DelRegSection", "HKLM,\"software\\microsoft\\windows\\currentversion\\uninstall\\" +
-                                                m_info.korName + "\"");
+    setup.AddUninstallLine("DelRegSection",
+                           "HKLM,\"software\\microsoft\\windows\\currentversion\\uninstall\\" +
+                               m_info.korName + "\"");
     WriteValue(platform::RegRoot::HKLM, key, "DisplayName", m_info.korName);
     WriteValue(platform::RegRoot::HKLM, key, "DisplayIcon",
                installengine::JoinPath(m_info.installDir, m_info.exeName + ",0"));
@@ -89,7 +92,8 @@ bool CInstallRecord::WriteShortcut(CSetupFile &setup) const
     if (section.empty())
         return true;
     const auto value = [&](const char *key, const char *defaultValue = "") {
-        return platform::GetPrivateProfileString(section, key, defaultValue, kScriptBuffer, m_info.scriptPath);
+        return platform::GetPrivateProfileString(section, key, defaultValue, kScriptBuffer,
+                                                 m_info.scriptPath);
     };
     const auto expanded = [&](const char *key, const char *defaultValue = "") {
         return installengine::ExpandedPathMacros(value(key, defaultValue), m_info.names);
@@ -98,7 +102,8 @@ bool CInstallRecord::WriteShortcut(CSetupFile &setup) const
     const std::string destText = expanded("DestDir", "%APP_PROGRAM_GROUP_DIR%");
     const std::optional<std::string> destDir = places.Folder(destText);
     if (!destDir) {
-        VLOG("Kerrow", "[%s] names the folder \"%s\", which is outside the folders an installation may use.\n",
+        VLOG("Kerrow",
+             "[%s] names the folder \"%s\", which is outside the folders an installation may use.\n",
              section.c_str(), destText.c_str());
         return false;
     }

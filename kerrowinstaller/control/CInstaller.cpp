@@ -40,8 +40,9 @@ CInstaller *CInstaller::Create(std::string serviceBase, std::unique_ptr<IInstall
 
 bool CInstaller::Answers(REFIID riid) const
 {
-    return riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IInstaller || riid == IID_IObjectSafety ||
-           riid == IID_IPersist || riid == IID_IPersistPropertyBag || riid == IID_IInstallerResult;
+    return riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IInstaller ||
+           riid == IID_IObjectSafety || riid == IID_IPersist || riid == IID_IPersistPropertyBag ||
+           riid == IID_IInstallerResult;
 }
 
 HRESULT CInstaller::QueryInterface(REFIID riid, void **ppv) noexcept
@@ -589,8 +590,8 @@ HRESULT CInstaller::Load(IPropertyBag *bag, IErrorLog *log) noexcept
             continue;
         const HRESULT hr = PutProperty(member, value);
         if (FAILED(hr)) {
-            VLOG("Kerrow", "The page's parameter \"%s\" does not fit its property (hr=0x%08x).\n", member.name,
-                 static_cast<unsigned>(hr));
+            VLOG("Kerrow", "The page's parameter \"%s\" does not fit its property (hr=0x%08x).\n",
+                 member.name, static_cast<unsigned>(hr));
             return hr;
         }
     }

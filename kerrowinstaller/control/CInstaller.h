@@ -27,7 +27,10 @@
 #include <memory>
 #include <string>
 
-class CInstaller final : public IInstaller, public IObjectSafety, public IPersistPropertyBag, public IInstallerResult {
+class CInstaller final : public IInstaller,
+                         public IObjectSafety,
+                         public IPersistPropertyBag,
+                         public IInstallerResult {
 public:
     static constexpr char kScriptPath[] = "/down/velmor/script/VelmorWebScript.kus";
 

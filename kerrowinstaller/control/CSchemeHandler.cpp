@@ -144,7 +144,8 @@ bool CSchemeHandler::Unregister()
     std::stringstream text;
     text << in.rdbuf();
     in.close();
-    if (text.str().find(std::string("MimeType=") + kMimeType) != std::string::npos && ::unlink(entry.c_str()) != 0) {
+    if (text.str().find(std::string("MimeType=") + kMimeType) != std::string::npos &&
+        ::unlink(entry.c_str()) != 0) {
         VLOG("Kerrow", "Could not remove %s (%s).\n", entry.c_str(), std::strerror(errno));
         ok = false;
     }

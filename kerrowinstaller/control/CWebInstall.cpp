@@ -143,7 +143,8 @@ std::optional<CWebInstall::Outcome> CWebInstall::InstalledAlready()
     if (m_execute)
         return Outcome::Launch;
     if (m_showMessages)
-        launcher::ShowMessage(launcher::FormatMessageText(launcher::kAlreadyInstalled, {m_state.progKorName}));
+        launcher::ShowMessage(
+            launcher::FormatMessageText(launcher::kAlreadyInstalled, {m_state.progKorName}));
     return Outcome::Finish;
 }
 
@@ -166,12 +167,13 @@ CWebInstall::Outcome CWebInstall::ChooseFolder()
     } else {
         const std::string installPath = CWebScript(m_state.scriptPath).InstallPath();
         base = installPath.empty() ? programFiles : installengine::ExpandedPathMacros(installPath, names);
-        m_state.installDir = installengine::NativePath(installengine::ExpandedPathMacros(
-            installengine::JoinPath(base, m_state.subFolder), names));
+        m_state.installDir = installengine::NativePath(
+            installengine::ExpandedPathMacros(installengine::JoinPath(base, m_state.subFolder), names));
     }
     m_state.installDir = installengine::RemoveTrailingSeparator(m_state.installDir);
     if (!IsUsableInstallFolder(m_state.installDir) ||
-        (!base.empty() && !installengine::IsInsideFolder(m_state.installDir, installengine::NativePath(base), true))) {
+        (!base.empty() &&
+         !installengine::IsInsideFolder(m_state.installDir, installengine::NativePath(base), true))) {
         VLOG("Kerrow", "\"%s\" is no folder to install into.\n", m_state.installDir.c_str());
         return Outcome::Fail;
     }
@@ -273,9 +275,8 @@ void CWebInstall::RollBack()
     platform::WritePrivateProfileString("BeginPromptSection", "Title", "", file);
     platform::WritePrivateProfileString("EndPromptSection", "prompt", launcher::kRolledBack, file);
     const std::string runner = platform::FindProgram("rundll32.exe");
-    if (runner.empty() ||
-        !platform::ShellExecuteOpen(runner, CInstallRecord::UninstallParameters(file), std::string(),
-                                    platform::ShowState::Normal))
+    if (runner.empty() || !platform::ShellExecuteOpen(runner, CInstallRecord::UninstallParameters(file),
+                                                      std::string(), platform::ShowState::Normal))
         VLOG("Kerrow", "Could not start rundll32.exe to roll back with %s.\n", file.c_str());
     else
         VLOG("Kerrow", "Rolling back with %s.\n", file.c_str());

@@ -13,7 +13,8 @@ CWebScript::Header CWebScript::CheckHeader() const
     return Header::Good;
 }
 
-std::string CWebScript::Value(std::string_view section, std::string_view key, std::string_view defaultValue) const
+std::string CWebScript::Value(std::string_view section, std::string_view key,
+                              std::string_view defaultValue) const
 {
     return platform::GetPrivateProfileString(section, key, defaultValue, kValueBuffer, m_path);
 }

@@ -28,7 +28,8 @@ public:
     // "script"/"Version" "1.1".
     Header CheckHeader() const;
 
-    std::string Value(std::string_view section, std::string_view key, std::string_view defaultValue = "") const;
+    std::string Value(std::string_view section, std::string_view key,
+                      std::string_view defaultValue = "") const;
 
     // The "application" section.
     std::string PGroup() const { return Value("application", "PGroup"); }

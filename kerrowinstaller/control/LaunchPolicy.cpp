@@ -41,8 +41,8 @@ bool IsUnderServiceBase(std::string_view url, std::string_view serviceBase)
 
 bool IsPlainProgramName(std::string_view name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string_view::npos &&
-           !HasControlCharacter(name);
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos && !HasControlCharacter(name);
 }
 
 bool IsCommandLineValue(std::string_view value, bool blanksAllowed)

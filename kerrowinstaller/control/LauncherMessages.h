@@ -14,7 +14,8 @@ inline constexpr char kCaption[] = "펠룬";
 // Install outcomes.
 inline constexpr char kScriptFailed[] =
     "인스톨 정보파일을 다운로드하지 못했습니다.\n\n인터넷이 연결되어있는지 확인하신 후 다시 시도해주세요.";
-inline constexpr char kVersionLow[] = "인스톨러의 버젼이 낮습니다. 인스톨러를 최신버젼으로 설치하셔야 합니다.";
+inline constexpr char kVersionLow[] =
+    "인스톨러의 버젼이 낮습니다. 인스톨러를 최신버젼으로 설치하셔야 합니다.";
 inline constexpr char kInstallFailed[] = "설치가 제대로 이루어지지 않았습니다.";
 inline constexpr char kCancelled[] = "사용자의 취소로 해당 프로그램을 설치하지 않습니다.";
 inline constexpr char kAlreadyInstalled[] = "%s(이)가 이미 설치되어 있습니다.";
@@ -22,8 +23,10 @@ inline constexpr char kInstalled[] = "%s의 설치가 성공적으로 완료되�
 inline constexpr char kRolledBack[] = "설치이전의 상태로 복구되었습니다.";
 
 // Starting the program.
-inline constexpr char kProgramMissing[] = "'%s'(을)를 찾을 수 없습니다.\n\n'%s'(을)를 다시 설치하시기 바랍니다.";
-inline constexpr char kProgramNotStarted[] = "프로그램의 설치가 완료되었으나\n\n%s(을)를 실행시키지 못했습니다.";
+inline constexpr char kProgramMissing[] =
+    "'%s'(을)를 찾을 수 없습니다.\n\n'%s'(을)를 다시 설치하시기 바랍니다.";
+inline constexpr char kProgramNotStarted[] =
+    "프로그램의 설치가 완료되었으나\n\n%s(을)를 실행시키지 못했습니다.";
 
 // Windows.
 inline constexpr char kConfirmLine[] = "%s(을)를 설치합니다.";

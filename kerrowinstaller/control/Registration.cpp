@@ -15,8 +15,8 @@
 
 namespace {
 
-using platform::RegRoot;
 using platform::RegistryKey;
+using platform::RegRoot;
 
 const char kProxyStub[] = "{00020424-0000-0000-C000-000000000046}";
 
@@ -147,7 +147,8 @@ HRESULT RegisterInstallerServer(const CRegistrationInfo &info)
         UnregisterInstallerServer();
         return SELFREG_E_CLASS;
     }
-    VLOG("Kerrow", "Registered %s with the service site %s.\n", info.modulePath.c_str(), info.serviceBase.c_str());
+    VLOG("Kerrow", "Registered %s with the service site %s.\n", info.modulePath.c_str(),
+         info.serviceBase.c_str());
     return S_OK;
 }
 

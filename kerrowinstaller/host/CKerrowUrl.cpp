@@ -107,8 +107,8 @@ bool CKerrowUrl::IsUtf8(std::string_view text)
             code = code << 6 | (next & 0x3F);
         }
         // Overlong forms, surrogates and code points beyond U+10FFFF.
-        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || (code >= 0xD800 && code <= 0xDFFF) ||
-            code > 0x10FFFF)
+        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
             return false;
         i += length;
     }
@@ -149,7 +149,8 @@ std::optional<CKerrowUrl> CKerrowUrl::Parse(std::string_view url, std::string &e
     }
 
     CKerrowUrl parsed;
-    std::string_view query = question == std::string_view::npos ? std::string_view() : rest.substr(question + 1);
+    std::string_view query =
+        question == std::string_view::npos ? std::string_view() : rest.substr(question + 1);
     while (!query.empty()) {
         const std::size_t amp = query.find('&');
         const std::string_view pair = query.substr(0, amp);
@@ -184,7 +185,8 @@ std::optional<CKerrowUrl> CKerrowUrl::Parse(std::string_view url, std::string &e
         const std::optional<std::string> known = KnownName(*name, persisted);
         if (!known) {
             // A property the control has but not in its property map.
-            if (const CInstallerMember *member = FindInstallerMember(*name); member != nullptr && member->canPut) {
+            if (const CInstallerMember *member = FindInstallerMember(*name);
+                member != nullptr && member->canPut) {
                 parsed.m_ignored.push_back(member->name);
                 continue;
             }

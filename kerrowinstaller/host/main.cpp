@@ -62,8 +62,8 @@ int Refuse(const std::string &text)
 std::string RegisteredControlPath()
 {
     platform::RegistryKey key;
-    if (FAILED(platform::RegistryKey::Open(platform::RegRoot::HKCR,
-                                           "CLSID\\" + GuidToString(CLSID_Installer) + "\\InprocServer32", key)))
+    if (FAILED(platform::RegistryKey::Open(
+            platform::RegRoot::HKCR, "CLSID\\" + GuidToString(CLSID_Installer) + "\\InprocServer32", key)))
         return std::string();
     return key.ReadString("").value_or(std::string());
 }
@@ -160,12 +160,13 @@ int Run(const std::string &url)
                 text = value.Utf8();
         }
         std::printf("result: %s\n", text.c_str());
-        const bool started = text.empty() || text == "Success=Execute" || text == "Success = ExecuteWaitSuccess" ||
-                             text == "Success=NotExecute";
+        const bool started = text.empty() || text == "Success=Execute" ||
+                             text == "Success = ExecuteWaitSuccess" || text == "Success=NotExecute";
         status = started ? EXIT_STARTED : EXIT_OTHER_RESULT;
     }
     // Every object is released: the library may go (it stays mapped).
-    if (const auto canUnload = module.Function<DllCanUnloadNowFn>(kDllCanUnloadNow); canUnload && canUnload() == S_OK)
+    if (const auto canUnload = module.Function<DllCanUnloadNowFn>(kDllCanUnloadNow);
+        canUnload && canUnload() == S_OK)
         module.Free();
     return status;
 }
@@ -184,7 +185,8 @@ int main(int argc, char **argv)
     platform::InstallGuiMessageBox();
 
     if (argc < 2 || argv[1][0] == '\0')
-        return Refuse("웹 페이지의 설치 요청이 없습니다.\n\n사용법: KerrowHost.exe 'kerrow:launch?이름=값&...'");
+        return Refuse(
+            "웹 페이지의 설치 요청이 없습니다.\n\n사용법: KerrowHost.exe 'kerrow:launch?이름=값&...'");
     const int status = Run(argv[1]);
     std::fflush(stdout);
     return status;

@@ -36,7 +36,8 @@ CConfirmDlg::CConfirmDlg(const QString &korName, const QString &programFilesDir,
     font.setPointSize(9);
     setFont(font);
 
-    m_line = new QLabel(FromUtf8(launcher::FormatMessageText(launcher::kConfirmLine, {korName.toStdString()})));
+    m_line =
+        new QLabel(FromUtf8(launcher::FormatMessageText(launcher::kConfirmLine, {korName.toStdString()})));
     auto *frame = new QGroupBox(QString::fromUtf8(launcher::kConfirmFrame));
     m_folder = new QLineEdit;
     m_folder->setReadOnly(true);

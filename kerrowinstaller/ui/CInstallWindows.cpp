@@ -26,15 +26,23 @@ class CStderrProgress final : public IInstallProgress {
 public:
     CStderrProgress() { m_clock.start(); }
 
-    void SetStatusText(std::string_view text) override { Note([&] { m_line.SetStatus(Text(text)); }); }
-    void SetFileNameText(std::string_view text) override { Note([&] { m_line.SetFileName(Text(text)); }); }
+    void SetStatusText(std::string_view text) override
+    {
+        Note([&] { m_line.SetStatus(Text(text)); });
+    }
+    void SetFileNameText(std::string_view text) override
+    {
+        Note([&] { m_line.SetFileName(Text(text)); });
+    }
     void SetSpeedText(std::string_view text) override
     {
         Note([&] { m_line.SetSpeed(Text(text) + QStringLiteral("/sec")); });
     }
     void SetDownloadProgress(std::int64_t done, std::int64_t total) override
     {
-        Note([&] { m_line.SetPercent(total < 0 ? 100 : total == 0 ? 0 : static_cast<int>(done * 100 / total)); });
+        Note([&] {
+            m_line.SetPercent(total < 0 ? 100 : total == 0 ? 0 : static_cast<int>(done * 100 / total));
+        });
     }
     void SetInstallProgress(int, int) override {}
     void SetCancelEnabled(bool) override {}

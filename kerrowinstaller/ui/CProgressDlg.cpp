@@ -32,8 +32,8 @@ QString Text(std::string_view text)
 } // namespace
 
 CProgressDlg::CProgressDlg(IInstallWorker &worker, const QString &korName, bool viewProgress, QWidget *parent)
-    : QDialog(parent), m_worker(worker), m_korName(korName), m_viewProgress(viewProgress), m_headless(Headless()),
-      m_hook(std::make_unique<CKeyboardHook>())
+    : QDialog(parent), m_worker(worker), m_korName(korName), m_viewProgress(viewProgress),
+      m_headless(Headless()), m_hook(std::make_unique<CKeyboardHook>())
 {
     setWindowTitle(QString::fromUtf8(launcher::kProgressCaption));
     setModal(true);
@@ -131,7 +131,8 @@ void CProgressDlg::StartWorker()
                 result = INSTALL_WORKER_ERROR;
             }
             const int message = MessageFor(result);
-            QMetaObject::invokeMethod(this, [this, message] { OnWorkerMessage(message); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, message] { OnWorkerMessage(message); }, Qt::QueuedConnection);
         });
     } catch (const std::system_error &) {
         m_ended = true;
@@ -166,7 +167,8 @@ void CProgressDlg::Print(const QString &line) const
 {
     if (line.isEmpty())
         return;
-    const QByteArray text = (QString::fromUtf8(launcher::kProgressCaption) + QStringLiteral(": ") + line).toUtf8();
+    const QByteArray text =
+        (QString::fromUtf8(launcher::kProgressCaption) + QStringLiteral(": ") + line).toUtf8();
     std::fprintf(stderr, "%s\n", text.constData());
     std::fflush(stderr);
 }
@@ -182,7 +184,8 @@ void CProgressDlg::NoteProgress()
 void CProgressDlg::ShowFile()
 {
     m_fileLine->setText(QString::fromStdString(launcher::FormatMessageText(
-        launcher::kProgressFile, {m_fileName.toStdString(), m_speed.isEmpty() ? "0KB" : m_speed.toStdString()})));
+        launcher::kProgressFile,
+        {m_fileName.toStdString(), m_speed.isEmpty() ? "0KB" : m_speed.toStdString()})));
 }
 
 void CProgressDlg::SetStatusText(std::string_view text)

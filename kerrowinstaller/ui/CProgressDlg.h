@@ -50,7 +50,8 @@ public:
     static constexpr int WM_INSTALL_RESTART = WM_USER + 4;
 
     // The worker must outlive the window.
-    CProgressDlg(IInstallWorker &worker, const QString &korName, bool viewProgress, QWidget *parent = nullptr);
+    CProgressDlg(IInstallWorker &worker, const QString &korName, bool viewProgress,
+                 QWidget *parent = nullptr);
     ~CProgressDlg() override;
 
     // Starts the worker and runs the window until the worker's end: 1, 2, 3

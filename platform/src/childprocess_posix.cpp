@@ -19,7 +19,8 @@ extern char **environ;
 
 namespace platform {
 
-long CreateProcess(const std::string &application, const std::string &commandLine, const std::string &directory)
+long CreateProcess(const std::string &application, const std::string &commandLine,
+                   const std::string &directory)
 {
     if (application.empty())
         return -1;
@@ -39,7 +40,8 @@ long CreateProcess(const std::string &application, const std::string &commandLin
         posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t *)> attrGuard(&attr, posix_spawnattr_destroy);
+    std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t *)> attrGuard(&attr,
+                                                                               posix_spawnattr_destroy);
     // It lives on after we end: a process group of its own.
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attr, 0);

@@ -73,7 +73,8 @@ protected:
 
 TEST_F(InstallWindows, ConfirmDialogShowsTheFolderAndTheChosenBase)
 {
-    CConfirmDlg dialog(QStringLiteral("벨모개인방송"), QStringLiteral("/opt"), QStringLiteral("Quenta/Velmor"));
+    CConfirmDlg dialog(QStringLiteral("벨모개인방송"), QStringLiteral("/opt"),
+                       QStringLiteral("Quenta/Velmor"));
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("펠룬"));
     EXPECT_EQ(dialog.Line()->text(), QStringLiteral("벨모개인방송(을)를 설치합니다."));
     EXPECT_EQ(dialog.StartButton()->text(), QStringLiteral("설치 시작 "));
@@ -82,7 +83,8 @@ TEST_F(InstallWindows, ConfirmDialogShowsTheFolderAndTheChosenBase)
     EXPECT_EQ(dialog.font().pointSize(), 9);
     EXPECT_EQ(dialog.font().family(), QStringLiteral("굴림"));
     EXPECT_TRUE(QFontMetrics(dialog.font()).inFont(QChar(u'설')))
-        << "굴림 maps to an installed font that draws Korean: " << QFontInfo(dialog.font()).family().toStdString();
+        << "굴림 maps to an installed font that draws Korean: "
+        << QFontInfo(dialog.font()).family().toStdString();
 
     QString title;
     QString start;
@@ -153,7 +155,8 @@ TEST_F(InstallWindows, WithoutProgressTheWindowHidesAndTheNoticeShows)
     CStepWorker worker(INSTALL_WORKER_SUCCESS);
     CProgressDlg dialog(worker, QStringLiteral("벨모개인방송"), false);
     ASSERT_NE(dialog.Notice(), nullptr);
-    EXPECT_EQ(dialog.Notice()->Text(), QStringLiteral("벨모개인방송을(를) 설치 중입니다. 잠시만 기다려주세요."));
+    EXPECT_EQ(dialog.Notice()->Text(),
+              QStringLiteral("벨모개인방송을(를) 설치 중입니다. 잠시만 기다려주세요."));
     EXPECT_TRUE(dialog.Notice()->windowFlags() & Qt::WindowStaysOnTopHint);
     bool checked = false;
     QTimer::singleShot(50, &dialog, [&] {
@@ -210,8 +213,9 @@ TEST_F(InstallWindows, KeyboardHookSwallowsOnlyTheClosingKeys)
     target.installEventFilter(&counter);
     {
         CKeyboardHook hook;
-        for (const auto &[key, modifiers] : {std::pair{Qt::Key_Escape, Qt::NoModifier}, std::pair{Qt::Key_F4, Qt::AltModifier},
-                                             std::pair{Qt::Key_W, Qt::ControlModifier}, std::pair{Qt::Key_A, Qt::NoModifier}}) {
+        for (const auto &[key, modifiers] :
+             {std::pair{Qt::Key_Escape, Qt::NoModifier}, std::pair{Qt::Key_F4, Qt::AltModifier},
+              std::pair{Qt::Key_W, Qt::ControlModifier}, std::pair{Qt::Key_A, Qt::NoModifier}}) {
             QKeyEvent press(QEvent::KeyPress, key, modifiers);
             QCoreApplication::sendEvent(&target, &press);
         }

@@ -15,11 +15,12 @@ const char kProgram[] = "#!/bin/sh\n"
                         "d=$(dirname \"$0\")\n"
                         "printf '%s\\n' \"$@\" > \"$d/args.tmp\" && mv \"$d/args.tmp\" \"$d/args.txt\"\n";
 
-const char kScript[] = "[script]\nSignature=$WEB_UPDATER$\nVersion=1.1\n"
-                       "[application]\nPGroup=\nVersion=1.0\nSubFolder=Quenta\\Velmor\nSubKey=Software\\Quenta\\Velmor\n"
-                       "RegKey=%HKCU%\nInstall_File=Files\n"
-                       "[Files]\nProgram\n"
-                       "[Program]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\nFilename=Velmor.exe\n";
+const char kScript[] =
+    "[script]\nSignature=$WEB_UPDATER$\nVersion=1.1\n"
+    "[application]\nPGroup=\nVersion=1.0\nSubFolder=Quenta\\Velmor\nSubKey=Software\\Quenta\\Velmor\n"
+    "RegKey=%HKCU%\nInstall_File=Files\n"
+    "[Files]\nProgram\n"
+    "[Program]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\nFilename=Velmor.exe\n";
 
 class KerrowHost : public testing::Test {
 protected:
@@ -30,13 +31,15 @@ protected:
         std::vector<std::string> childEnv = env.ChildEnvironment();
         childEnv.push_back("VELMOR_SERVICE_URL=" + env.Site().BaseUrl());
         const ProgramResult r =
-            RunProgram(ProgramPath("regsvr32.exe"), {"/s", ProgramPath("KerrowInstaller.dll")}, env.Path("home"), childEnv);
+            RunProgram(ProgramPath("regsvr32.exe"), {"/s", ProgramPath("KerrowInstaller.dll")},
+                       env.Path("home"), childEnv);
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
     ProgramResult Host(const std::string &url)
     {
-        return RunProgram(ProgramPath("KerrowHost.exe"), {url}, env.Path("home"), env.ChildEnvironment(), 60000);
+        return RunProgram(ProgramPath("KerrowHost.exe"), {url}, env.Path("home"), env.ChildEnvironment(),
+                          60000);
     }
 
     std::string InstallDir() const { return env.ProgramFiles() + "/Quenta/Velmor"; }
@@ -96,12 +99,14 @@ TEST_F(KerrowHost, BadRequestsEndWithAMessageAndAResultText)
     EXPECT_NE(r.err.find("등록되어 있지 않습니다"), std::string::npos) << r.err;
 
     Register();
-    for (const std::string &url :
-         {std::string("kerrow:launch?Nonsense=1&Launcher=1"), std::string("kerrow:launch?Start=1&Start=2&Launcher=1"),
-          "kerrow:launch?GlobalTag=" + std::string(100000, 'x') + "&Launcher=1",
-          std::string("kerrow:launch?ConnectURL=%zz&Launcher=1"), std::string("kerrow:launch?ConnectURL=%FF%FE&Launcher=1"),
-          std::string("kerrow:launch?ListenPort=seven&Launcher=1"), std::string("kerrow:launch?Waiting=1x&Launcher=1"),
-          std::string("kerrow:launch?Start=99999&Launcher=1")}) {
+    for (const std::string &url : {std::string("kerrow:launch?Nonsense=1&Launcher=1"),
+                                   std::string("kerrow:launch?Start=1&Start=2&Launcher=1"),
+                                   "kerrow:launch?GlobalTag=" + std::string(100000, 'x') + "&Launcher=1",
+                                   std::string("kerrow:launch?ConnectURL=%zz&Launcher=1"),
+                                   std::string("kerrow:launch?ConnectURL=%FF%FE&Launcher=1"),
+                                   std::string("kerrow:launch?ListenPort=seven&Launcher=1"),
+                                   std::string("kerrow:launch?Waiting=1x&Launcher=1"),
+                                   std::string("kerrow:launch?Start=99999&Launcher=1")}) {
         r = Host(url);
         EXPECT_EQ(r.exitCode, 2) << url.substr(0, 60) << "\n" << r.err;
         EXPECT_NE(r.out.find("result: Fail"), std::string::npos) << url.substr(0, 60);
@@ -119,15 +124,17 @@ TEST_F(KerrowHost, ParametersReachTheControlInItsOrderWithLauncherLast)
     env.Serve("/files/Velmor.exe", kProgram);
     // Launcher first in the URL, ConnectEncodeURL ignored, a script
     // property in the middle.
-    const ProgramResult r = Host("kerrow:launch?Launcher=1&ConnectEncoderPort=7002&ConnectEncodeURL=ignored"
-                                 "&EncodeURL=127.0.0.2&ViewProgress=0&Start=2&ConnectPort=7000&ConnectURL=127.0.0.1");
+    const ProgramResult r =
+        Host("kerrow:launch?Launcher=1&ConnectEncoderPort=7002&ConnectEncodeURL=ignored"
+             "&EncodeURL=127.0.0.2&ViewProgress=0&Start=2&ConnectPort=7000&ConnectURL=127.0.0.1");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("result: Success=Execute"), std::string::npos) << r.out << r.err;
     EXPECT_NE(r.err.find("ConnectEncodeURL"), std::string::npos) << "the ignored name is noted";
     for (int i = 0; i < 500 && !fs::exists(InstallDir() + "/args.txt"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(TestDir::Read(InstallDir() + "/args.txt"), "-start\n2\n-curl\n127.0.0.1\n-cport\n7000\n-ceurl\n127.0.0.2\n"
-                                                         "-ceport\n7002\n");
+    EXPECT_EQ(TestDir::Read(InstallDir() + "/args.txt"),
+              "-start\n2\n-curl\n127.0.0.1\n-cport\n7000\n-ceurl\n127.0.0.2\n"
+              "-ceport\n7002\n");
 
     // A page that names another script is refused by the control.
     const ProgramResult other = Host("kerrow:launch?Script=http%3A%2F%2F127.0.0.1%3A9%2Fx.kus&Launcher=1");

@@ -30,7 +30,8 @@ public:
         const char *path = std::getenv("PATH");
         Set("PATH", ProgramPath("") + ":" + (path ? path : "/usr/bin:/bin"));
         platform::RegistryKey key;
-        platform::RegistryKey::Create(platform::RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", key);
+        platform::RegistryKey::Create(platform::RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                      key);
         key.WriteString("ProgramFilesDir", ProgramFiles());
     }
 

@@ -1,8 +1,8 @@
 // Registration of the control: the registry store's HKCR keys, KerrowHost.exe
 // as the desktop's kerrow: handler (as xdg-mime itself reads it), and the
 // removal of both; in process and through regsvr32.exe on the built library.
-#include "CSchemeHandler.h"
 #include "Registration.h"
+#include "CSchemeHandler.h"
 
 #include "KerrowGuids.h"
 
@@ -101,10 +101,11 @@ TEST(KerrowRegistration, WritesTheClassAndTheHandlerAndRemovesBoth)
     EXPECT_EQ(TestDir::Read(env.Path("config") + "/mimeapps.list"), list);
 
     ASSERT_EQ(UnregisterInstallerServer(), S_OK);
-    for (const std::string &key : {std::string("KerrowInstaller.Installer.1"), std::string("KerrowInstaller.Installer"),
-                                   kClass, std::string("TypeLib\\{788F8DBB-55C9-44FC-BF2D-49D42DB289C8}"),
-                                   std::string("Interface\\{EF4D5C09-7A7C-4984-8DE7-02E8C4B2E8BD}"),
-                                   std::string("AppID\\{DE0A412C-8054-4859-B44D-D8F4C8F6FF34}")})
+    for (const std::string &key :
+         {std::string("KerrowInstaller.Installer.1"), std::string("KerrowInstaller.Installer"), kClass,
+          std::string("TypeLib\\{788F8DBB-55C9-44FC-BF2D-49D42DB289C8}"),
+          std::string("Interface\\{EF4D5C09-7A7C-4984-8DE7-02E8C4B2E8BD}"),
+          std::string("AppID\\{DE0A412C-8054-4859-B44D-D8F4C8F6FF34}")})
         EXPECT_FALSE(KeyExists(key)) << key;
     EXPECT_FALSE(fs::exists(env.Applications() + "/kerrow-launcher.desktop"));
     EXPECT_EQ(XdgMimeDefault(env), "");
@@ -116,8 +117,9 @@ TEST(KerrowRegistration, WritesTheClassAndTheHandlerAndRemovesBoth)
 TEST(KerrowRegistration, WithoutItsHostNothingIsRegistered)
 {
     KerrowTestEnv env("kerrow-registration-nohost");
-    EXPECT_EQ(RegisterInstallerServer({env.Path("KerrowInstaller.dll"), env.Path("KerrowHost.exe"), "http://x"}),
-              SELFREG_E_CLASS);
+    EXPECT_EQ(
+        RegisterInstallerServer({env.Path("KerrowInstaller.dll"), env.Path("KerrowHost.exe"), "http://x"}),
+        SELFREG_E_CLASS);
     EXPECT_FALSE(KeyExists(kClass));
     EXPECT_FALSE(fs::exists(env.Applications() + "/kerrow-launcher.desktop"));
     EXPECT_FALSE(fs::exists(env.Path("config") + "/mimeapps.list"));

@@ -51,7 +51,8 @@ public:
         // The programs of this machine are found in their own folders.
         Set("PATH", "/usr/local/bin:/usr/bin:/bin");
         platform::RegistryKey key;
-        platform::RegistryKey::Create(platform::RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", key);
+        platform::RegistryKey::Create(platform::RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                      key);
         key.WriteString("ProgramFilesDir", Path("programs"));
 
         StartDisplay();
@@ -61,7 +62,8 @@ public:
             std::filesystem::path(Path("site")),
             std::vector<std::string>{"--root", std::string(VELMOR_BINARY_DIR) + "/site/www", "--sign-key",
                                      std::string(VELMOR_BINARY_DIR) + "/site/site.key", "--room-chat-port",
-                                     std::to_string(roomChat), "--room-stream-port", std::to_string(roomStream)});
+                                     std::to_string(roomChat), "--room-stream-port",
+                                     std::to_string(roomStream)});
         Set("VELMOR_SERVICE_URL", m_site->BaseUrl());
     }
 
@@ -87,11 +89,13 @@ public:
     // The broadcaster's room that the "watch" link leads to.
     bool StartRoom()
     {
-        std::filesystem::copy(ProgramPath("Skin"), Path("room") + "/Skin", std::filesystem::copy_options::recursive);
+        std::filesystem::copy(ProgramPath("Skin"), Path("room") + "/Skin",
+                              std::filesystem::copy_options::recursive);
         m_room = std::make_unique<ChildProgram>(
             ProgramPath("Velmor.exe"),
             std::vector<std::string>{"/u", "-start", "1", "-lport", std::to_string(roomChat), "-elport",
-                                     std::to_string(roomStream), "-onairrul", m_site->BaseUrl() + "/room-onair.jsp"},
+                                     std::to_string(roomStream), "-onairrul",
+                                     m_site->BaseUrl() + "/room-onair.jsp"},
             Path("room"));
         return m_site->WaitFor("/room-onair.jsp", 1, 60000);
     }
@@ -106,9 +110,9 @@ public:
     // `chat` and `stream`.
     std::string PageLink(const std::string &id, int chat, int stream)
     {
-        const ProgramResult page = Run("/usr/bin/curl", {"-s", m_site->BaseUrl() + "/?host=127.0.0.1&chat=" +
-                                                                   std::to_string(chat) + "&stream=" +
-                                                                   std::to_string(stream)});
+        const ProgramResult page =
+            Run("/usr/bin/curl", {"-s", m_site->BaseUrl() + "/?host=127.0.0.1&chat=" + std::to_string(chat) +
+                                            "&stream=" + std::to_string(stream)});
         std::smatch match;
         if (!std::regex_search(page.out, match, std::regex("id=\"" + id + "\" href=\"([^\"]*)\"")))
             return std::string();
@@ -205,7 +209,8 @@ private:
     void StartDisplay()
     {
         m_display = std::make_unique<ChildProgram>(
-            "/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"},
+            "/usr/bin/Xvfb",
+            std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"},
             std::filesystem::path(Path("home")));
         for (int i = 0; i < 500 && m_display->Running(); ++i) {
             std::string number = m_display->Stdout();

@@ -50,7 +50,8 @@ std::vector<chat::MemberInfo> RoomMembers(int port)
     std::vector<chat::MemberInfo> members;
     if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
         const ChatPacket request = chat::BuildUserListRequest();
-        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
             std::string buffer;
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             while (members.empty() && std::chrono::steady_clock::now() < deadline) {
@@ -80,8 +81,8 @@ std::set<std::string> Tree(const std::string &folder)
 {
     std::set<std::string> paths;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         paths.insert(it->path().string());
     return paths;
 }
@@ -101,8 +102,10 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
 
     // "watch": nothing installed yet.
     const std::string watch = machine.PageLink("watch", machine.roomChat, machine.roomStream);
-    ASSERT_EQ(watch, "kerrow:launch?Start=2&ConnectURL=127.0.0.1&ConnectPort=" + std::to_string(machine.roomChat) +
-                         "&EncodeURL=127.0.0.1&ConnectEncoderPort=" + std::to_string(machine.roomStream) + "&Launcher=1");
+    ASSERT_EQ(watch,
+              "kerrow:launch?Start=2&ConnectURL=127.0.0.1&ConnectPort=" + std::to_string(machine.roomChat) +
+                  "&EncodeURL=127.0.0.1&ConnectEncoderPort=" + std::to_string(machine.roomStream) +
+                  "&Launcher=1");
     r = machine.Open(watch);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("result: Success=Execute"), std::string::npos) << r.out << r.err;
@@ -127,11 +130,13 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     // ... after passing through the updater, with the built command line.
     const std::string log = platform::AnsiToUtf8(TestDir::Read(machine.InstallDir() + "/velmor.log"));
     EXPECT_NE(log.find("/u옵션 확인"), std::string::npos) << log;
-    EXPECT_NE(log.find("프로그램 시작 인자: -start 2 -curl 127.0.0.1 -cport " + std::to_string(machine.roomChat) +
-                       " -ceurl 127.0.0.1 -ceport " + std::to_string(machine.roomStream)),
+    EXPECT_NE(log.find("프로그램 시작 인자: -start 2 -curl 127.0.0.1 -cport " +
+                       std::to_string(machine.roomChat) + " -ceurl 127.0.0.1 -ceport " +
+                       std::to_string(machine.roomStream)),
               std::string::npos)
         << log;
-    EXPECT_TRUE(fs::exists(machine.InstallDir() + "/mirvane.log")) << "Mirvane.exe ran from the install folder";
+    EXPECT_TRUE(fs::exists(machine.InstallDir() + "/mirvane.log"))
+        << "Mirvane.exe ran from the install folder";
     EXPECT_FALSE(site.RequestsFor("/update/VelmorUpdate.kus").empty()) << "the updater asked for its script";
     // ... and is a guest of the room's chat.
     const std::vector<chat::MemberInfo> members = RoomMembers(machine.roomChat);
@@ -152,7 +157,8 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
         for (const auto &entry : fs::directory_iterator(ProgramPath(folder)))
             EXPECT_TRUE(fs::exists(dir + "/" + folder + "/" + entry.path().filename().string()))
                 << folder << "/" << entry.path().filename();
-    EXPECT_EQ(machine.RegistryString(RegRoot::HKCR, kSkinControlKey + "\\InprocServer32", ""), dir + "/ActSkn43.ocx");
+    EXPECT_EQ(machine.RegistryString(RegRoot::HKCR, kSkinControlKey + "\\InprocServer32", ""),
+              dir + "/ActSkn43.ocx");
     EXPECT_EQ(platform::GetPrivateProfileString("config", "Execute", "", 1024, dir + "/Mirvane.cfg"),
               dir + "/Velmor.exe");
     const std::string group = machine.Applications() + "/벨모개인방송";
@@ -175,9 +181,9 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
         scripts += requests[i].path == kScriptPath;
     }
     EXPECT_EQ(scripts, 1u);
-    r = machine.Run("/usr/bin/ffprobe", {"-v", "error", "-rw_timeout", "20000000", "-show_entries",
-                                         "stream=codec_type", "-of", "csv=p=0",
-                                         "http://127.0.0.1:" + std::to_string(stream2)},
+    r = machine.Run("/usr/bin/ffprobe",
+                    {"-v", "error", "-rw_timeout", "20000000", "-show_entries", "stream=codec_type", "-of",
+                     "csv=p=0", "http://127.0.0.1:" + std::to_string(stream2)},
                     60000);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("video"), std::string::npos) << r.out << r.err;
@@ -188,7 +194,8 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     machine.EndInstalledPrograms();
     ASSERT_TRUE(machine.InstalledPrograms().empty());
     std::vector<std::string> installed;
-    for (const std::string &line : platform::GetPrivateProfileSection("UnInstallFile", 65536, dir + "/VelmorUnInstall.INF"))
+    for (const std::string &line :
+         platform::GetPrivateProfileSection("UnInstallFile", 65536, dir + "/VelmorUnInstall.INF"))
         if (line.ends_with("=install"))
             installed.push_back(line.substr(0, line.size() - 8));
     EXPECT_EQ(installed.size(), 22u) << "19 files, Mirvane.cfg and two menu entries";
@@ -210,7 +217,8 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     EXPECT_EQ(machine.RegistryString(RegRoot::HKCU, "Software\\Quenta\\Velmor", "PGroup"), "");
     EXPECT_EQ(machine.RegistryString(RegRoot::HKCU, "Software\\Quenta\\Velmor", "Version"), "");
     platform::RegistryKey key;
-    EXPECT_FALSE(SUCCEEDED(platform::RegistryKey::Open(RegRoot::HKLM, kUninstallKey, key))) << "the entry itself";
+    EXPECT_FALSE(SUCCEEDED(platform::RegistryKey::Open(RegRoot::HKLM, kUninstallKey, key)))
+        << "the entry itself";
     EXPECT_FALSE(SUCCEEDED(platform::RegistryKey::Open(RegRoot::HKCR, kSkinControlKey, key)))
         << "the skin control is unregistered";
 

@@ -3,8 +3,8 @@
 // the real windows on Qt's offscreen platform. Every outcome with its result
 // text and message, the installation record, the uninstall entry and
 // shortcut, the installed-already path, the roll-back, the restart.
-#include "CInstaller.h"
 #include "CInstallWindows.h"
+#include "CInstaller.h"
 #include "CWebInstall.h"
 
 #include "CComPtr.h"
@@ -54,15 +54,24 @@ std::string MakeScript(const ScriptParts &p)
 {
     return "[script]\n" + p.header +
            "\n[application]\n"
-           "PGroup=" + p.pgroup + "\n"
+           "PGroup=" +
+           p.pgroup +
+           "\n"
            "Version=1.0.0.1\n"
-           "SubFolder=" + p.subFolder + "\n"
+           "SubFolder=" +
+           p.subFolder +
+           "\n"
            "SubKey=Software\\Quenta\\Velmor\n"
-           "RegKey=" + p.regKey + "\n"
-           "Install_Path=" + p.installPath + "\n"
+           "RegKey=" +
+           p.regKey +
+           "\n"
+           "Install_Path=" +
+           p.installPath +
+           "\n"
            "Install_File=Files\nInstall_Reg=Regs\nInstall_Link=Links\nInstall_Codec=Codecs\n"
            "Update_Ini=Inis\nUninstallFile=Uninstalls\nUninstallShortCut=UninstallLink\n"
-           "\n[Files]\n" + p.files +
+           "\n[Files]\n" +
+           p.files +
            "\n[Program]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\nFilename=Velmor.exe\n"
            "\n[Regs]\nVersionValue\n"
            "\n[VersionValue]\nRootKey=%HKCU%\nSubKey=Software\\Quenta\\Velmor\nValName=Version\n"
@@ -70,7 +79,8 @@ std::string MakeScript(const ScriptParts &p)
            "\n[Links]\nMenuLink\n"
            "\n[MenuLink]\nType=%LINK_FILE%\nDestDir=%APP_PROGRAM_GROUP_DIR%\nName=%APP_KOR_NAME%\n"
            "LinkFile=%INSTALL_DIR%\\Velmor.exe\nWorkDir=%INSTALL_DIR%\n"
-           "\n[Inis]\n" + p.inis +
+           "\n[Inis]\n" +
+           p.inis +
            "\n[Config]\nType=%INI_PRIVATE%\nDestDir=%INSTALL_DIR%\nFilename=Mirvane.cfg\nSection=config\n"
            "Key=Execute\nValue=%INSTALL_DIR%/Velmor.exe\n"
            "\n[Codecs]\n\n[Uninstalls]\n"
@@ -113,7 +123,10 @@ protected:
         control.Attach(CInstaller::Create(env.Site().BaseUrl(), std::make_unique<CInstallWindows>()));
     }
 
-    void ServeScript(const ScriptParts &parts = ScriptParts()) { env.ServeScript(kScriptUrlPath, MakeScript(parts)); }
+    void ServeScript(const ScriptParts &parts = ScriptParts())
+    {
+        env.ServeScript(kScriptUrlPath, MakeScript(parts));
+    }
 
     // Install(execute, showMessages): the HRESULT and the result text.
     std::pair<HRESULT, std::string> Install(LONG execute, LONG showMessages)
@@ -178,7 +191,8 @@ TEST_F(WebInstall, FirstInstallationRecordsItselfAndTheNextCallOnlyStartsTheProg
     EXPECT_EQ(Reg(RegRoot::HKLM, kUninstallKey, "DisplayIcon"), InstallDir() + "/Velmor.exe,0");
 
     // The uninstall file removes the record and the whole entry.
-    const std::vector<std::string> delReg = platform::GetPrivateProfileSection("DelRegSection", 8192, UninstallFile());
+    const std::vector<std::string> delReg =
+        platform::GetPrivateProfileSection("DelRegSection", 8192, UninstallFile());
     for (const std::string &line :
          {std::string("HKCU,\"Software\\Quenta\\Velmor\",\"PGroup\""),
           std::string("HKCU,\"Software\\Quenta\\Velmor\",\"install_path\""),
@@ -189,7 +203,8 @@ TEST_F(WebInstall, FirstInstallationRecordsItselfAndTheNextCallOnlyStartsTheProg
     // The shortcut to the uninstaller, a desktop entry recorded like any other.
     const std::string link = ProgramGroup() + "/벨모개인방송 제거.desktop";
     const std::string entry = TestDir::Read(link);
-    EXPECT_NE(entry.find("Exec=rundll32.exe advpack.dll,LaunchINFSection " + UninstallFile()), std::string::npos)
+    EXPECT_NE(entry.find("Exec=rundll32.exe advpack.dll,LaunchINFSection " + UninstallFile()),
+              std::string::npos)
         << entry;
     EXPECT_NE(entry.find("Icon=" + InstallDir() + "/Velmor.exe"), std::string::npos) << entry;
     EXPECT_EQ(platform::GetPrivateProfileString("UnInstallFile", link, "", 64, UninstallFile()), "install");
@@ -206,7 +221,8 @@ TEST_F(WebInstall, FirstInstallationRecordsItselfAndTheNextCallOnlyStartsTheProg
     EXPECT_EQ(env.Boxes().size(), boxes);
     ASSERT_TRUE(WaitFor([&] { return fs::exists(InstallDir() + "/args.txt"); }));
     EXPECT_EQ(Args(), "-start\n1\n-lport\n7000\n-elport\n7002\n");
-    EXPECT_EQ(TestDir::Read(InstallDir() + "/cwd.txt"), InstallDir() + "\n") << "started in the install folder";
+    EXPECT_EQ(TestDir::Read(InstallDir() + "/cwd.txt"), InstallDir() + "\n")
+        << "started in the install folder";
     EXPECT_EQ(State().argument, " -start 1 -lport 7000 -elport 7002") << "Argument holds the built line";
     EXPECT_EQ(env.Site().RequestsFor(kScriptUrlPath).size(), 2u);
     EXPECT_EQ(env.Site().RequestsFor("/files/Velmor.exe").size(), 1u);
@@ -247,8 +263,8 @@ TEST_F(WebInstall, ScriptOutcomes)
     EXPECT_EQ(hr, S_FALSE);
     EXPECT_EQ(result, "fail=script");
     ASSERT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(Messages()[0],
-              "인스톨 정보파일을 다운로드하지 못했습니다.\n\n인터넷이 연결되어있는지 확인하신 후 다시 시도해주세요.");
+    EXPECT_EQ(Messages()[0], "인스톨 정보파일을 다운로드하지 못했습니다.\n\n인터넷이 연결되어있는지 확인하신 "
+                             "후 다시 시도해주세요.");
 
     // Another signature.
     ScriptParts parts;
@@ -319,13 +335,15 @@ TEST_F(WebInstall, LaunchOutcomes)
     auto [hr, result] = Install(1, 0);
     EXPECT_EQ(hr, S_OK);
     EXPECT_EQ(result, "Success=ExecuteFail");
-    EXPECT_EQ(Messages().back(), "'Other.exe'(을)를 찾을 수 없습니다.\n\n'벨모개인방송'(을)를 다시 설치하시기 바랍니다.");
+    EXPECT_EQ(Messages().back(),
+              "'Other.exe'(을)를 찾을 수 없습니다.\n\n'벨모개인방송'(을)를 다시 설치하시기 바랍니다.");
 
     // It is there but cannot be started.
     Put(&IInstaller::put_ExeName, "Mirvane.cfg");
     std::tie(hr, result) = Install(1, 0);
     EXPECT_EQ(result, "Success=ExecuteFail");
-    EXPECT_EQ(Messages().back(), "프로그램의 설치가 완료되었으나\n\n벨모개인방송(을)를 실행시키지 못했습니다.");
+    EXPECT_EQ(Messages().back(),
+              "프로그램의 설치가 완료되었으나\n\n벨모개인방송(을)를 실행시키지 못했습니다.");
 
     // Waiting: the page's own Argument, not the built line, and a wait.
     Put(&IInstaller::put_ExeName, "Velmor.exe");
@@ -408,7 +426,8 @@ TEST_F(WebInstall, AFailedInstallationIsRolledBack)
     // The roll-back runs on its own, asking nothing.
     EXPECT_TRUE(WaitFor([&] { return !fs::exists(env.ProgramFiles() + "/Quenta"); }, 30000))
         << "files and the folders the installation made are removed";
-    EXPECT_TRUE(WaitFor([&] { return Reg(RegRoot::HKCU, "Software\\Quenta\\Velmor", "Version") == "<no value>"; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return Reg(RegRoot::HKCU, "Software\\Quenta\\Velmor", "Version") == "<no value>"; }));
     EXPECT_FALSE(fs::exists(ProgramGroup() + "/벨모개인방송.desktop"));
 }
 
@@ -463,7 +482,8 @@ TEST_F(WebInstall, RecordsUnderHkeyUsersForHku)
     ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
     EXPECT_EQ(Reg(RegRoot::HKU, "Software\\Quenta\\Velmor", "install_path"), InstallDir());
     EXPECT_EQ(Reg(RegRoot::HKCU, "Software\\Quenta\\Velmor", "install_path"), "<no value>");
-    const std::vector<std::string> delReg = platform::GetPrivateProfileSection("DelRegSection", 8192, UninstallFile());
+    const std::vector<std::string> delReg =
+        platform::GetPrivateProfileSection("DelRegSection", 8192, UninstallFile());
     EXPECT_NE(std::find(delReg.begin(), delReg.end(), "HKUS,\"Software\\Quenta\\Velmor\",\"install_path\""),
               delReg.end());
 }
@@ -472,9 +492,10 @@ TEST_F(WebInstall, ItemsAreSelectedByTheirSystemFilterAlone)
 {
     ScriptParts parts;
     parts.files = "Program\nForXp\nForAll\n";
-    parts.extra = "\n[ForXp]\nInstallOS=%WIN_XP%\nSrc=@SITE@/files/xp.txt\nDestDir=%INSTALL_DIR%\nFilename=xp.txt\n"
-                  "\n[ForAll]\nVersion=99.0\nInstallOS=%WIN_XP%, %win_all%\nSrc=@SITE@/files/all.txt\n"
-                  "DestDir=%INSTALL_DIR%\nFilename=all.txt\n";
+    parts.extra =
+        "\n[ForXp]\nInstallOS=%WIN_XP%\nSrc=@SITE@/files/xp.txt\nDestDir=%INSTALL_DIR%\nFilename=xp.txt\n"
+        "\n[ForAll]\nVersion=99.0\nInstallOS=%WIN_XP%, %win_all%\nSrc=@SITE@/files/all.txt\n"
+        "DestDir=%INSTALL_DIR%\nFilename=all.txt\n";
     ServeScript(parts);
     env.Serve("/files/xp.txt", "xp");
     env.Serve("/files/all.txt", "all");
@@ -497,8 +518,9 @@ TEST_F(WebInstall, HostileScriptsInstallNothingOutsideTheirFolders)
     cases[1].parts.pgroup = env.Path("outside");
     cases[2].what = "file item leaving the install folder";
     cases[2].parts.files = "Program\nEscape\n";
-    cases[2].parts.extra = "\n[Escape]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\\..\\..\\..\\outside\n"
-                           "Filename=x.sh\n";
+    cases[2].parts.extra =
+        "\n[Escape]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\\..\\..\\..\\outside\n"
+        "Filename=x.sh\n";
     cases[3].what = "no application section";
     cases[3].parts.regKey = "";
     for (auto &c : cases) {

@@ -12,7 +12,8 @@ namespace platform {
 // the program's own name (its argv[0]). `directory` empty: the current one.
 // The process id, or -1 when it could not be started. The caller does not
 // have to wait for it.
-long CreateProcess(const std::string &application, const std::string &commandLine, const std::string &directory);
+long CreateProcess(const std::string &application, const std::string &commandLine,
+                   const std::string &directory);
 
 enum class InputIdleResult {
     Idle,     // the program runs and waits for something to do
