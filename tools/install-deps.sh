@@ -22,6 +22,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   # desktop stand-ins for headless runs and screenshots; Korean fonts
   xvfb xauth fonts-nanum
+  # the desktop's URL handlers (kerrow: links open KerrowHost.exe)
+  xdg-utils
 )
 
 missing=()

@@ -26,6 +26,14 @@ function(stage_file source out_var)
   if(NOT OBJCOPY OR NOT rc EQUAL 0)
     file(COPY_FILE "${source}" "${staged}")
   endif()
+  # Installed, a program finds the libraries it links (ActSkn43.ocx) beside
+  # itself, not in this build tree.
+  unset(runpath)
+  unset(elf_error)
+  file(READ_ELF "${staged}" RUNPATH runpath CAPTURE_ERROR elf_error)
+  if("${elf_error}" STREQUAL "" AND NOT "${runpath}" STREQUAL "")
+    file(RPATH_SET FILE "${staged}" NEW_RPATH "$ORIGIN")
+  endif()
   set(${out_var} "${staged}" PARENT_SCOPE)
 endfunction()
 
@@ -69,6 +77,12 @@ file(REMOVE_RECURSE "${stage}")
 # values (@PRODUCT_VERSION@, @VELMOR_CAB_SHA256@, ...) are filled in now;
 # @SITE_URL@ stays for the site to fill in when it serves the file.
 set(SITE_URL "@SITE_URL@")
+# The public half of the key the site signs scripts with, for the
+# "Mirvane.cfg" an installation from the site gets.
+set(SITE_PUBLIC_KEY "")
+if(EXISTS "${WWW}/../site.pub")
+  file(STRINGS "${WWW}/../site.pub" SITE_PUBLIC_KEY LIMIT_COUNT 1)
+endif()
 file(GLOB_RECURSE templates RELATIVE "${SOURCE}" "${SOURCE}/*.in")
 foreach(template IN LISTS templates)
   set(out "${WWW}/${template}")

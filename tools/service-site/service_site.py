@@ -37,6 +37,10 @@ with every "@SITE_URL@" replaced by the site's own base address
 ("http://127.0.0.1:PORT"). The bytes are otherwise served as they are, so a
 CP949 script stays CP949. A real file "NAME" wins over "NAME.in".
 
+The front page "/" shows one room with a "broadcast" and a "watch" link, each a
+kerrow: URL for the web launcher with the room's address and ports
+(--room-host, --room-chat-port, --room-stream-port, or /?host=H&chat=C&stream=S).
+
 Signed scripts. With --sign-key KEY.pem (an Ed25519 private key, as
 `script_sign keygen` or `openssl genpkey -algorithm ed25519` make it) a
 request for "/NAME.sig" that has no file of its own is answered with the
@@ -52,6 +56,7 @@ the cabinets made from the built programs and the key:
 """
 import argparse
 import email.utils
+import html
 import json
 import os
 import re
@@ -61,7 +66,7 @@ import tempfile
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import urlsplit
+from urllib.parse import parse_qsl, quote, urlsplit
 
 # How long a stalled answer holds its connection before it gives up.
 STALL_SECONDS = 120
@@ -78,11 +83,49 @@ def built_in_answer(path, client_ip):
         return "<start>%s<end>\r\n" % client_ip
     if path == "/ad/callad.jsp":
         return "<start>none<end>\r\n"
-    if path == "/ad/ad1.jsp" or path == "/":
+    if path == "/ad/ad1.jsp":
         return BANNER_PAGE
     if path == "/login/inituser.jsp":
         return "<start>ok<end>\r\n"
     return "<start>ok<end>\r\n"
+
+
+ROOM_PAGE = """<html><head><meta charset="utf-8"><title>벨모개인방송</title></head>
+<body style="font-family:sans-serif">
+<h1>벨모개인방송</h1>
+<div class="room">
+<p>방송 중인 방: %(host)s (채팅 %(chat)d, 방송 %(stream)d)</p>
+<p><a id="broadcast" href="%(broadcast)s">방송하기</a> &middot; <a id="watch" href="%(watch)s">시청하기</a></p>
+</div>
+</body></html>"""
+
+
+def room_page(base_url, query, room):
+    """The site's front page: one room with a "broadcast" and a "watch" link,
+    each a kerrow: URL that the web launcher's handler (KerrowHost.exe) opens.
+    The room is the site's (--room-host, --room-chat-port, --room-stream-port)
+    unless the query names another: /?host=H&chat=C&stream=S."""
+    wanted = dict(room)
+    for name, value in parse_qsl(query):
+        if name in wanted:
+            wanted[name] = value
+    host = str(wanted["host"])
+    try:
+        chat = int(wanted["chat"])
+        stream = int(wanted["stream"])
+    except ValueError:
+        chat, stream = room["chat"], room["stream"]
+
+    def kerrow(params):
+        return "kerrow:launch?" + "&".join("%s=%s" % (k, quote(str(v), safe="")) for k, v in params)
+
+    broadcast = kerrow([("Start", 1), ("ListenPort", chat), ("EncoderListenPort", stream),
+                        ("OnAirURL", base_url + "/onair.jsp"), ("OffAirURL", base_url + "/offair.jsp"),
+                        ("Launcher", 1)])
+    watch = kerrow([("Start", 2), ("ConnectURL", host), ("ConnectPort", chat), ("EncodeURL", host),
+                    ("ConnectEncoderPort", stream), ("Launcher", 1)])
+    return ROOM_PAGE % {"host": html.escape(host), "chat": chat, "stream": stream,
+                        "broadcast": html.escape(broadcast), "watch": html.escape(watch)}
 
 
 TEMPLATE_SUFFIX = ".in"
@@ -96,6 +139,7 @@ class Site:
         self.root = root
         self.sign_key = sign_key
         self.base_url = ""
+        self.room = {"host": "127.0.0.1", "chat": 64002, "stream": 8080}
         self.lock = threading.Lock()
         self.started = time.monotonic()
         self.signatures = {}
@@ -179,7 +223,10 @@ def make_handler(site):
                 if generated is not None:
                     self.send(200, generated, "application/octet-stream", ans or {})
                     return
-                ans = {"body": built_in_answer(parts.path, self.client_address[0])}
+                if parts.path == "/":
+                    ans = {"body": room_page(site.base_url, parts.query, site.room)}
+                else:
+                    ans = {"body": built_in_answer(parts.path, self.client_address[0])}
             delay = int(ans.get("delay_ms", 0))
             if delay > 0:
                 time.sleep(delay / 1000.0)
@@ -315,6 +362,9 @@ def main():
     ap.add_argument("--root")
     ap.add_argument("--exit-with-parent", action="store_true")
     ap.add_argument("--sign-key", help="Ed25519 private key (PEM) that signs NAME.sig answers")
+    ap.add_argument("--room-host", default="127.0.0.1", help="the front page's room: broadcaster's address")
+    ap.add_argument("--room-chat-port", type=int, default=64002, help="the room's chat port")
+    ap.add_argument("--room-stream-port", type=int, default=8080, help="the room's stream port")
     args = ap.parse_args()
 
     site = Site(args.record, args.answers, args.root, args.sign_key)
@@ -322,6 +372,7 @@ def main():
     server.daemon_threads = True
     port = server.server_address[1]
     site.base_url = "http://127.0.0.1:%d" % port
+    site.room = {"host": args.room_host, "chat": args.room_chat_port, "stream": args.room_stream_port}
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:
