@@ -25,6 +25,7 @@
 #include "KerrowExports.h"
 #include "KerrowGuids.h"
 
+#include "platform/Display.h"
 #include "platform/GuiMessageBox.h"
 #include "platform/MessageBox.h"
 #include "platform/Module.h"
@@ -44,13 +45,6 @@ enum ExitStatus : int { EXIT_STARTED = 0, EXIT_OTHER_RESULT = 1, EXIT_REFUSED = 
 
 const char kCaption[] = "펠룬";
 const char kResultFail[] = "Fail";
-
-bool HasDisplay()
-{
-    const char *x11 = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
 
 int Refuse(const std::string &text)
 {
@@ -176,8 +170,7 @@ int Run(const std::string &url)
 int main(int argc, char **argv)
 {
     // Without a display the windows use Qt's offscreen platform.
-    if (!HasDisplay() && std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    platform::ChooseHeadlessPlatform();
     static int qtArgc = 1;
     static char qtName[] = "KerrowHost";
     static char *qtArgv[] = {qtName, nullptr};

@@ -4,6 +4,7 @@
 #include "CSkinnedMessageBoxHandler.h"
 #include "SkinControlCheck.h"
 
+#include "platform/Display.h"
 #include "platform/GuiMessageBox.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
@@ -15,26 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-// Without a display the updater runs on Qt's offscreen platform: its
-// windows then write to standard error and take their answers from
-// $VELMOR_MESSAGEBOX_ANSWERS.
-bool ChooseHeadlessPlatform()
-{
-    const char *qpa = std::getenv("QT_QPA_PLATFORM");
-    if (qpa != nullptr && *qpa != '\0')
-        return std::strcmp(qpa, "offscreen") == 0 || std::strcmp(qpa, "minimal") == 0;
-    const char *x11 = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0'))
-        return false;
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return true;
-}
-
-} // namespace
-
 CMirvaneApp::CMirvaneApp(std::string updaterVersion) : m_updaterVersion(std::move(updaterVersion)) {}
 
 CMirvaneApp::~CMirvaneApp()
@@ -45,7 +26,7 @@ CMirvaneApp::~CMirvaneApp()
 
 CUpdateDecision::Result CMirvaneApp::Run(int argc, char **argv)
 {
-    const bool headless = ChooseHeadlessPlatform();
+    const bool headless = platform::ChooseHeadlessPlatform();
     static int qtArgc = 1;
     static char qtName[] = "Mirvane";
     static char *qtArgv[] = {qtName, nullptr};

@@ -1,5 +1,6 @@
 #include "platform/Restart.h"
 
+#include "platform/Display.h"
 #include "platform/PlatformLog.h"
 #include "platform/Process.h"
 
@@ -14,13 +15,6 @@ extern char **environ;
 
 namespace platform {
 namespace {
-
-bool HasDisplay()
-{
-    const char *x11 = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
-}
 
 // Runs `command` through /bin/sh and waits: its exit status, or -1.
 int RunShell(const std::string &command)

@@ -1,5 +1,6 @@
 #include "CVelmorApp.h"
 
+#include "platform/Display.h"
 #include "platform/GuiMessageBox.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
@@ -21,20 +22,6 @@ constexpr const char kAppCaption[] = "Velmor";
 void ShowExclamation(const char *text)
 {
     platform::ShowMessageBox(text, kAppCaption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
-}
-
-// Without a display the program runs on Qt's offscreen platform.
-bool ChooseHeadlessPlatform()
-{
-    const char *qpa = std::getenv("QT_QPA_PLATFORM");
-    if (qpa != nullptr && *qpa != '\0')
-        return std::strcmp(qpa, "offscreen") == 0 || std::strcmp(qpa, "minimal") == 0;
-    const char *x11 = std::getenv("DISPLAY");
-    const char *wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0'))
-        return false;
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return true;
 }
 
 // Sockets are ready once a write to a closed peer can no longer kill the
@@ -89,7 +76,7 @@ bool CVelmorApp::InitInstance()
 {
     // Steps 1 to 3 and 5: common controls, rich edit and control hosting are
     // all part of creating the Qt application.
-    m_headless = ChooseHeadlessPlatform();
+    m_headless = platform::ChooseHeadlessPlatform();
     if (!m_qtApp && QApplication::instance() == nullptr) {
         static int qtArgc = 1;
         static char qtName[] = "Velmor";
