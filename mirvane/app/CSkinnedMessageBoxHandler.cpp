@@ -2,8 +2,9 @@
 
 #include "CSkinMessageBox.h"
 
+#include "platform/WindowThread.h"
+
 #include <QApplication>
-#include <QThread>
 
 #include <memory>
 
@@ -47,13 +48,9 @@ int CSkinnedMessageBoxHandler::operator()(const platform::MessageBoxRequest &req
     QCoreApplication *app = QCoreApplication::instance();
     if (m_headless || !app)
         return m_plain(request);
-    if (QThread::currentThread() == app->thread())
-        return OnWindowThread(request);
-    int answer = platform::IDCANCEL;
-    if (!QMetaObject::invokeMethod(
-            app, [this, &request] { return OnWindowThread(request); }, Qt::BlockingQueuedConnection, &answer))
-        return platform::StderrMessageBox(request);
-    return answer;
+    const std::optional<int> answer =
+        platform::CallOnWindowThread([this, &request] { return OnWindowThread(request); });
+    return answer ? *answer : platform::StderrMessageBox(request);
 }
 
 int CSkinnedMessageBoxHandler::OnWindowThread(const platform::MessageBoxRequest &request)

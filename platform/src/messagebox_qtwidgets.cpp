@@ -1,9 +1,9 @@
 #include "platform/GuiMessageBox.h"
 #include "platform/MessageBox.h"
+#include "platform/WindowThread.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QThread>
 
 namespace platform {
 
@@ -60,16 +60,11 @@ static int QtMessageBox(const MessageBoxRequest &request)
 {
     if (!qApp || QGuiApplication::platformName() == QStringLiteral("offscreen"))
         return StderrMessageBox(request);
-    if (QThread::currentThread() == qApp->thread())
-        return ExecQtMessageBox(request);
-    // A worker thread (the install worker asks its questions from its own
+    // From a worker thread (the install worker asks its questions from its own
     // thread): widgets live on the window thread, so the box is shown there
     // and this thread waits for the answer, as a modal box would block it.
-    int answer = IDCANCEL;
-    if (!QMetaObject::invokeMethod(
-            qApp, [&request] { return ExecQtMessageBox(request); }, Qt::BlockingQueuedConnection, &answer))
-        return StderrMessageBox(request);
-    return answer;
+    const std::optional<int> answer = CallOnWindowThread([&request] { return ExecQtMessageBox(request); });
+    return answer ? *answer : StderrMessageBox(request);
 }
 
 void InstallGuiMessageBox()
