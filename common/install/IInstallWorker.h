@@ -16,6 +16,23 @@ enum InstallWorkerResult : int {
     INSTALL_WORKER_RESTART = 4,
 };
 
+// The result of the window that ran the worker: 1 done, 2 cancelled,
+// 5 restart needed, 3 anything else (the updater's download form and the
+// web launcher's progress window end with it).
+inline int InstallWorkerFormResult(int workerResult)
+{
+    switch (workerResult) {
+    case INSTALL_WORKER_SUCCESS:
+        return 1;
+    case INSTALL_WORKER_CANCELLED:
+        return 2;
+    case INSTALL_WORKER_RESTART:
+        return 5;
+    default:
+        return 3;
+    }
+}
+
 class IInstallWorker {
 public:
     virtual ~IInstallWorker() = default;

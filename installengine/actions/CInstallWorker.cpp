@@ -872,16 +872,7 @@ int CInstallWorker::Run(platform::HANDLE cancelEvent, IInstallProgress &progress
 
 int CInstallWorker::FormResult(int workerResult)
 {
-    switch (workerResult) {
-    case INSTALL_WORKER_SUCCESS:
-        return 1;
-    case INSTALL_WORKER_CANCELLED:
-        return 2;
-    case INSTALL_WORKER_RESTART:
-        return 5;
-    default:
-        return 3;
-    }
+    return InstallWorkerFormResult(workerResult);
 }
 
 std::string CInstallWorker::UninstallFilePath() const

@@ -67,9 +67,7 @@ public:
     // new run.
     int Run(platform::HANDLE cancelEvent, IInstallProgress &progress) noexcept override;
 
-    // The result of the window that ran the worker: 1 done, 2 cancelled,
-    // 5 restart needed, 3 anything else (the download form's result and the
-    // web launcher's progress window result).
+    // The result of the window that ran the worker (InstallWorkerFormResult).
     static int FormResult(int workerResult);
 
     // After Run(): whether that run created the uninstall file (the web

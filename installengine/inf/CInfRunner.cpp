@@ -3,6 +3,7 @@
 #include "CInfFile.h"
 #include "CLogFile.h"
 #include "InfLine.h"
+#include "Macros.h"
 #include "ScriptPath.h"
 
 #include "platform/MessageBox.h"
@@ -24,19 +25,6 @@ namespace installengine {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool SameText(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
-        const char y = (b[i] >= 'a' && b[i] <= 'z') ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 std::string Lower(std::string_view text)
 {

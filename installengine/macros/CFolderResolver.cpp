@@ -1,5 +1,7 @@
 #include "CFolderResolver.h"
 
+#include "Macros.h"
+
 #include <cstdlib>
 #include <optional>
 
@@ -9,19 +11,6 @@ namespace installengine {
 namespace {
 
 const char *kShellFoldersKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-bool SameAsciiText(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
-        const char y = (b[i] >= 'a' && b[i] <= 'z') ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // A variable as Windows finds it: by its exact name first, then without
 // regard to letter case.
@@ -35,7 +24,7 @@ std::optional<std::string> Variable(std::string_view name)
     for (char **e = environ; e && *e; ++e) {
         const std::string_view entry(*e);
         const std::size_t eq = entry.find('=');
-        if (eq != std::string_view::npos && SameAsciiText(entry.substr(0, eq), name))
+        if (eq != std::string_view::npos && SameText(entry.substr(0, eq), name))
             return std::string(entry.substr(eq + 1));
     }
     return std::nullopt;

@@ -89,6 +89,8 @@ const std::vector<FolderMacro> &FolderMacros()
     return macros;
 }
 
+} // namespace
+
 bool SameText(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
@@ -101,8 +103,6 @@ bool SameText(std::string_view a, std::string_view b)
     }
     return true;
 }
-
-} // namespace
 
 void ExpandPathMacros(std::string &text, const CInstallNames &names)
 {

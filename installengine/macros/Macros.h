@@ -28,6 +28,10 @@ namespace installengine {
 void ExpandPathMacros(std::string &text, const CInstallNames &names);
 std::string ExpandedPathMacros(std::string_view text, const CInstallNames &names);
 
+// Script words ("yes", section and key names, macros) compared without
+// regard to ASCII letter case; other bytes (CP949) exactly.
+bool SameText(std::string_view a, std::string_view b);
+
 // The system kind bits the filters test (0x1 95, 0x2 98, 0x4 ME, 0x10 2000,
 // 0x100 NT 4, 0x1000 XP, 0x10000 2003). No Windows version runs here, so no
 // bit is set: only %WIN_ALL% and %WIN_N9X% select an item.

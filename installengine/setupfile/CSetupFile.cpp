@@ -3,6 +3,7 @@
 #include "CLogFile.h"
 #include "CRunOnce.h"
 #include "InfLine.h"
+#include "Macros.h"
 #include "ScriptPath.h"
 
 #include "platform/MessageBox.h"
@@ -26,19 +27,6 @@ using platform::WritePrivateProfileString;
 constexpr std::size_t kWhole = std::size_t{1} << 24;
 
 const char *kAdvancedInf = "2.5,\"You need a newer version of AdvPack.DLL!\"";
-
-bool SameText(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const char x = (a[i] >= 'a' && a[i] <= 'z') ? static_cast<char>(a[i] - 32) : a[i];
-        const char y = (b[i] >= 'a' && b[i] <= 'z') ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 bool Write(std::string_view section, const std::string &key, const std::string &value,
            const std::string &file)

@@ -207,10 +207,7 @@ HRESULT CInstaller::put_GlobalTag(BSTR newVal) noexcept
 
 HRESULT CInstaller::get_Start(SHORT *pVal) noexcept
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_state.start;
-    return S_OK;
+    return GetValue(m_state.start, pVal);
 }
 
 HRESULT CInstaller::put_Start(SHORT newVal) noexcept
@@ -221,10 +218,7 @@ HRESULT CInstaller::put_Start(SHORT newVal) noexcept
 
 HRESULT CInstaller::get_ListenPort(LONG *pVal) noexcept
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_state.listenPort;
-    return S_OK;
+    return GetValue(m_state.listenPort, pVal);
 }
 
 HRESULT CInstaller::put_ListenPort(LONG newVal) noexcept
@@ -235,10 +229,7 @@ HRESULT CInstaller::put_ListenPort(LONG newVal) noexcept
 
 HRESULT CInstaller::get_EncoderListenPort(LONG *pVal) noexcept
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_state.encoderListenPort;
-    return S_OK;
+    return GetValue(m_state.encoderListenPort, pVal);
 }
 
 HRESULT CInstaller::put_EncoderListenPort(LONG newVal) noexcept
@@ -259,10 +250,7 @@ HRESULT CInstaller::put_ConnectURL(BSTR newVal) noexcept
 
 HRESULT CInstaller::get_ConnectPort(LONG *pVal) noexcept
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_state.connectPort;
-    return S_OK;
+    return GetValue(m_state.connectPort, pVal);
 }
 
 HRESULT CInstaller::put_ConnectPort(LONG newVal) noexcept
@@ -283,10 +271,7 @@ HRESULT CInstaller::put_ConnectEncodeURL(BSTR newVal) noexcept
 
 HRESULT CInstaller::get_ConnectEncoderPort(LONG *pVal) noexcept
 {
-    if (pVal == nullptr)
-        return E_POINTER;
-    *pVal = m_state.connectEncoderPort;
-    return S_OK;
+    return GetValue(m_state.connectEncoderPort, pVal);
 }
 
 HRESULT CInstaller::put_ConnectEncoderPort(LONG newVal) noexcept

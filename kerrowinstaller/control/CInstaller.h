@@ -111,6 +111,13 @@ public:
 private:
     static HRESULT PutText(std::string &field, BSTR value) noexcept;
     static HRESULT GetText(const std::string &field, BSTR *out) noexcept;
+    template <typename T> static HRESULT GetValue(T field, T *out) noexcept
+    {
+        if (out == nullptr)
+            return E_POINTER;
+        *out = field;
+        return S_OK;
+    }
     // A property put or get through IDispatch with `value` converted to the
     // property's type.
     HRESULT PutProperty(const CInstallerMember &member, const VARIANT &value) noexcept;

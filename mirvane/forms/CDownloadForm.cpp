@@ -24,16 +24,7 @@ CDownloadForm::~CDownloadForm()
 
 int CDownloadForm::MapWorkerResult(int workerResult)
 {
-    switch (workerResult) {
-    case INSTALL_WORKER_SUCCESS:
-        return 1;
-    case INSTALL_WORKER_CANCELLED:
-        return 2;
-    case INSTALL_WORKER_RESTART:
-        return 5;
-    default:
-        return 3;
-    }
+    return InstallWorkerFormResult(workerResult);
 }
 
 CSkinProgressBar *CDownloadForm::MakeBar(const QString &element)
