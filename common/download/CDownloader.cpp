@@ -150,6 +150,8 @@ bool CDownloader::FetchScript(std::string &url) const
     if (!UsableName(name))
         return false;
     const std::string folder = TargetFolder();
+    if (folder.empty())
+        return false;
     const std::string path = folder + name;
     const CResumeNote note(folder, name);
 
@@ -194,12 +196,17 @@ std::string CDownloader::FetchFile(CDownloadItem &item, CInstallSteps &steps,
 {
     item.localPath.clear();
     const std::string name = TargetName(item.url);
-    const std::string folder = TargetFolder();
+    std::string refusal;
+    const std::string folder = platform::GetTempPath(&refusal);
     const std::string path = folder + name;
     const auto show = [this](const std::string &text) {
         if (showMessages)
             platform::ShowMessageBox(text, m_caption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
     };
+    if (folder.empty()) {
+        show(refusal);
+        return outcomeError;
+    }
     if (!UsableName(name)) {
         show(Message({Failure::Create, EINVAL}, path));
         return outcomeError;

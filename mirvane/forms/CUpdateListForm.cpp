@@ -51,7 +51,8 @@ QString CUpdateListForm::PageText(const QString &information)
 
 QString CUpdateListForm::PagePath()
 {
-    return QString::fromStdString(platform::GetTempPath()) + QString::fromUtf8(kPageFile);
+    const std::string folder = platform::GetTempPath();
+    return folder.empty() ? QString() : QString::fromStdString(folder) + QString::fromUtf8(kPageFile);
 }
 
 bool CUpdateListForm::OnInitDialog()
