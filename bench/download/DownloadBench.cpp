@@ -171,9 +171,10 @@ int main(int argc, char **argv)
     const std::filesystem::path dir = std::filesystem::path(base && *base ? base : "/tmp") /
                                       ("download-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir / "www");
-    std::filesystem::create_directories(dir / "ours");
     std::filesystem::create_directories(dir / "curl");
-    setenv("TMPDIR", (dir / "ours").c_str(), 1);
+    // Our downloads go to the temporary folder under the XDG state folder.
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    const std::filesystem::path oursDir = dir / "state/velmor/temp";
 
     MakeFile((dir / "www" / "small.bin").string(), 2 << 20);
     MakeFile((dir / "www" / "large.bin").string(), megabytes << 20);
@@ -191,7 +192,7 @@ int main(int argc, char **argv)
     const std::string url = "http://127.0.0.1:" + std::to_string(large.Port()) + "/large.bin";
     std::vector<double> ours, curl;
     for (int round = 0; round < rounds; ++round) {
-        std::filesystem::remove(dir / "ours" / "large.bin");
+        std::filesystem::remove(oursDir / "large.bin");
         std::filesystem::remove(dir / "curl" / "large.bin");
         // Alternate who goes first, so neither always meets a warm cache.
         for (int turn = 0; turn < 2; ++turn) {
@@ -204,8 +205,7 @@ int main(int argc, char **argv)
             }
             (oursNow ? ours : curl).push_back(seconds);
         }
-        if (std::filesystem::file_size(dir / "ours" / "large.bin") !=
-            static_cast<std::uintmax_t>(megabytes << 20)) {
+        if (std::filesystem::file_size(oursDir / "large.bin") != static_cast<std::uintmax_t>(megabytes << 20)) {
             std::fprintf(stderr, "download_bench: the download is not whole\n");
             return 1;
         }

@@ -115,11 +115,12 @@ int main(int argc, char **argv)
     const fs::path root = fs::temp_directory_path() / ("mirvane-start-bench-" + std::to_string(getpid()));
     fs::remove_all(root);
     for (const char *sub :
-         {"home", "data", "config", "windows", "tmp", "registry", "inst", "site/www/update"})
+         {"home", "data", "config", "state", "windows", "tmp", "registry", "inst", "site/www/update"})
         fs::create_directories(root / sub);
     setenv("HOME", (root / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
     setenv("VELMOR_WINDOWS_DIR", (root / "windows").c_str(), 1);
     setenv("TMPDIR", (root / "tmp").c_str(), 1);
     setenv("VELMOR_REGISTRY_DIR", (root / "registry").c_str(), 1);

@@ -3,6 +3,7 @@
 #include "CFetch.h"
 #include "CResumeNote.h"
 #include "CSha256.h"
+#include "CTargetFile.h"
 #include "CUrlRequest.h"
 
 #include "platform/MessageBox.h"
@@ -122,11 +123,12 @@ std::string Trimmed(const std::string &text)
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-// The size of the partial download to go on from, or 0 to start over.
+// The size of the partial download to go on from, or 0 to start over: only
+// a file of this user's own that nobody else may write is gone on from.
 std::int64_t PartialBytes(const std::string &path)
 {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !CTargetFile::IsOwnPrivateFile(st))
         return 0;
     return st.st_size;
 }
@@ -150,6 +152,8 @@ bool CDownloader::FetchScript(std::string &url) const
     if (!UsableName(name))
         return false;
     const std::string folder = TargetFolder();
+    if (folder.empty())
+        return false;
     const std::string path = folder + name;
     const CResumeNote note(folder, name);
 
@@ -194,12 +198,17 @@ std::string CDownloader::FetchFile(CDownloadItem &item, CInstallSteps &steps,
 {
     item.localPath.clear();
     const std::string name = TargetName(item.url);
-    const std::string folder = TargetFolder();
+    std::string refusal;
+    const std::string folder = platform::GetTempPath(&refusal);
     const std::string path = folder + name;
     const auto show = [this](const std::string &text) {
         if (showMessages)
             platform::ShowMessageBox(text, m_caption, platform::MB_OK | platform::MB_ICONEXCLAMATION);
     };
+    if (folder.empty()) {
+        show(refusal);
+        return outcomeError;
+    }
     if (!UsableName(name)) {
         show(Message({Failure::Create, EINVAL}, path));
         return outcomeError;
@@ -220,6 +229,7 @@ std::string CDownloader::FetchFile(CDownloadItem &item, CInstallSteps &steps,
         setup.name = name;
         setup.maxBytes = limits.maxFileBytes;
         setup.resumeFrom = resumeFrom;
+        setup.validator = validator;
         setup.note = &note;
         setup.progress = &steps.Progress();
         setup.cancel = cancelEvent;

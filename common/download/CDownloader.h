@@ -66,7 +66,9 @@ public:
 
     // The target's file name: the URL's last "/"-separated segment.
     static std::string TargetName(const std::string &url);
-    // The folder downloads go to, with its trailing "/".
+    // The folder downloads go to (platform::GetTempPath()), with its
+    // trailing "/"; empty when it may not be used, and then nothing is
+    // fetched.
     static std::string TargetFolder();
 
 private:

@@ -78,13 +78,16 @@ bool CFetch::OnResponse(const CUrlRequest::Response &response)
 }
 
 // A 206 answer continues the partial file only when it starts exactly at its
-// end and runs to the end of the whole file.
+// end, runs to the end of the whole file, and names no other validator than
+// the one the partial bytes came with.
 bool CFetch::StartResumed(const CUrlRequest::Response &response)
 {
     std::int64_t first = 0, last = 0, length = 0;
+    const std::string answered = Validator(response);
     if (!ParseContentRange(response.contentRange, first, last, length) || first != m_setup.resumeFrom ||
         last != length - 1 || length <= first ||
-        (response.contentLength >= 0 && response.contentLength != length - first)) {
+        (response.contentLength >= 0 && response.contentLength != length - first) ||
+        (!answered.empty() && answered != m_setup.validator)) {
         m_stop = Stop::RetryFresh;
         return false;
     }

@@ -46,6 +46,7 @@ public:
         std::string name; // shown in "Filename_Txt"
         std::int64_t maxBytes = 0;
         std::int64_t resumeFrom = 0; // file: partial bytes to go on from
+        std::string validator;       // file: the note's validator, sent as If-Range
         const CResumeNote *note = nullptr;
         IInstallProgress *progress = nullptr;
         platform::HANDLE cancel = nullptr;

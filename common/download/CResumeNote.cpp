@@ -3,6 +3,7 @@
 #include "CTargetFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,12 @@ bool CResumeNote::Matches(const std::string &url, std::string *validator) const
     const int fd = ::open(m_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
+    // A note someone else could have written says nothing about our bytes.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !CTargetFile::IsOwnPrivateFile(st)) {
+        ::close(fd);
+        return false;
+    }
     std::string text;
     char buffer[4096];
     for (;;) {
@@ -40,6 +47,10 @@ bool CResumeNote::Matches(const std::string &url, std::string *validator) const
         return false;
     const std::size_t second = text.find('\n', first + 1);
     if (second == std::string::npos)
+        return false;
+    // Without a validator the server cannot confirm that the partial bytes
+    // are of the file it serves now.
+    if (second == first + 1)
         return false;
     if (validator)
         *validator = text.substr(first + 1, second - first - 1);

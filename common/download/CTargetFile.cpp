@@ -2,6 +2,8 @@
 
 #include "CSha256.h"
 
+#include "platform/NewFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +32,11 @@ int WriteAll(int fd, const char *data, std::size_t bytes)
 
 } // namespace
 
+bool CTargetFile::IsOwnPrivateFile(const struct stat &st)
+{
+    return st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
 CTargetFile::~CTargetFile()
 {
     Close();
@@ -39,9 +46,9 @@ int CTargetFile::Create(const std::string &path)
 {
     Close();
     m_error = 0;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        return errno;
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Installed files keep the mode a download gets: readable by everyone,
+    // as the umask allows.
+    m_fd = platform::CreateNewFile(path, 0666);
     return m_fd < 0 ? errno : 0;
 }
 
@@ -58,6 +65,8 @@ int CTargetFile::OpenToResume(const std::string &path, std::int64_t offset, CSha
         err = errno;
     else if (!S_ISREG(st.st_mode) || st.st_size < offset)
         err = EINVAL;
+    else if (!IsOwnPrivateFile(st))
+        err = EPERM;
     else if (::ftruncate(m_fd, offset) != 0 || ::lseek(m_fd, offset, SEEK_SET) != offset)
         err = errno;
     if (!err && digest) {

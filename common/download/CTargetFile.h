@@ -5,16 +5,17 @@
 // Flush() or Close() returns, also after a failure or a cancel, so a partial
 // file holds every byte that arrived.
 //
-// The temporary folder may be shared with other users (/tmp): an existing
-// entry of the target's name is replaced by a new file, never opened through
-// a symbolic link, so a planted link cannot make the download write anywhere
-// else.
+// An existing entry of the target's name is replaced by a new file, never
+// opened through a symbolic link, so a link planted there cannot make the
+// download write anywhere else. A partial file is only gone on from when it
+// is this user's own and nobody else may write it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 class CSha256;
+struct stat;
 
 class CTargetFile {
 public:
@@ -29,8 +30,13 @@ public:
     int Create(const std::string &path);
     // Opens the existing regular file `path` to go on writing at `offset`
     // (anything beyond it is cut off). The bytes before `offset` go into
-    // `digest` when one is given. 0 or an errno value.
+    // `digest` when one is given. 0 or an errno value: EPERM when the file
+    // is not IsOwnPrivateFile (someone else could have written its bytes).
     int OpenToResume(const std::string &path, std::int64_t offset, CSha256 *digest);
+
+    // Whether a file (of fstat) belongs to this user and group and others
+    // may not write it.
+    static bool IsOwnPrivateFile(const struct stat &st);
 
     bool IsOpen() const { return m_fd >= 0; }
     // Bytes flushed to the file from now on also go into `digest`.

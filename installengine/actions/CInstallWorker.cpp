@@ -308,6 +308,12 @@ template <typename F> void CInstallWorker::CRun::ForItem(F &&action)
 
 int CInstallWorker::CRun::Install()
 {
+    // The downloads, the install file and the waiting copies need the
+    // user's own temporary folder; the programs refuse to start without it.
+    if (m_setup.Options().tempDir.empty()) {
+        VLOG("Install", "There is no temporary folder of the user's own to work in.\n");
+        Raise(CInstallOutcome::kError);
+    }
     // Every item is read and its folder checked before anything is fetched:
     // a script that names a place it may not touch changes nothing.
     for (const std::string &section : m_options.items.files)
@@ -469,9 +475,10 @@ void CInstallWorker::CRun::Download(std::string &localPath, const std::string &u
 const std::string &CInstallWorker::CRun::WorkDir()
 {
     if (m_workDir.empty()) {
-        std::string pattern = JoinPath(platform::GetTempPath(), "velmor-install-XXXXXX");
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            VLOG("Install", "Could not make a work folder in %s (%s).\n", platform::GetTempPath().c_str(),
+        const std::string temp = platform::GetTempPath();
+        std::string pattern = JoinPath(temp, "velmor-install-XXXXXX");
+        if (temp.empty() || ::mkdtemp(pattern.data()) == nullptr) {
+            VLOG("Install", "Could not make a work folder in the temporary folder %s (%s).\n", temp.c_str(),
                  std::strerror(errno));
             Raise(CInstallOutcome::kError);
         }

@@ -543,12 +543,40 @@ HRESULT CInfRunner::Execute(const CInfPlan &plan)
     return complete ? S_OK : S_FALSE;
 }
 
+std::string CInfRunner::Distrust(const std::string &infPath)
+{
+    // Root's own files are as safe as the user's: root could change
+    // anything of the user's anyway.
+    const auto own = [](const struct stat &st) { return st.st_uid == ::geteuid() || st.st_uid == 0; };
+    struct stat st {};
+    if (::lstat(infPath.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "it is not a plain file (a link, a folder)";
+    if (!own(st))
+        return "it belongs to another user";
+    if ((st.st_mode & 022) != 0)
+        return "group or others may write it";
+    std::error_code ec;
+    const std::string folder = fs::absolute(infPath, ec).parent_path().string();
+    if (::stat(folder.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!own(st))
+        return "its folder belongs to another user";
+    if ((st.st_mode & 022) != 0)
+        return "group or others may write its folder";
+    return std::string();
+}
+
 HRESULT CInfRunner::Run(const std::string &infPath, std::string_view section)
 {
-    const CInfPlan plan = Plan(infPath, section);
     if (!CInfFile(infPath).Exists())
         return HRESULT_FROM_ERRNO(ENOENT);
-    return Execute(plan);
+    if (const std::string why = Distrust(infPath); !why.empty()) {
+        VLOG("Inf", "%s is not run: %s.\n", infPath.c_str(), why.c_str());
+        return HRESULT_FROM_ERRNO(EACCES);
+    }
+    return Execute(Plan(infPath, section));
 }
 
 bool CInfRunner::ParseLaunchCommand(std::string_view text, std::string &infPath, std::string &section)

@@ -41,8 +41,16 @@ public:
     // Shows the begin prompt, runs the operations, shows the end prompt and
     // cleans up. S_OK when everything was done, S_FALSE when the user said
     // No or some operation failed or was refused (each logged), a failure
-    // when the INF file cannot be read.
+    // when the INF file cannot be read, and HRESULT_FROM_ERRNO(EACCES)
+    // (logged, nothing done) when Distrust() finds a reason not to run it.
     static HRESULT Run(const std::string &infPath, std::string_view section = "DefaultInstall");
+
+    // Why an INF file may not be run, or the empty text: it must be a plain
+    // file (not a link) of this user (or root) that group and others may not
+    // write, in a folder of this user (or root) that group and others may
+    // not write. Otherwise another user could have planted or changed what
+    // it copies, deletes and registers.
+    static std::string Distrust(const std::string &infPath);
 
     // Runs a plan as Run does.
     static HRESULT Execute(const CInfPlan &plan);

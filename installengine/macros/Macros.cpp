@@ -60,6 +60,14 @@ std::string UserDesktop()
     return path.empty() ? CommonFolder("Common Desktop", ShellFolder::CommonDesktop) : path;
 }
 
+// The user's own temporary folder. When it may not be used the macro stays
+// as it is: an empty folder would turn "%TEMP_DIR%\x" into "/x".
+std::string TempFolder()
+{
+    const std::string folder = platform::GetTempPath();
+    return folder.empty() ? std::string("%TEMP_DIR%") : folder;
+}
+
 struct FolderMacro {
     const char *macro;
     std::function<std::string()> value;
@@ -71,7 +79,7 @@ const std::vector<FolderMacro> &FolderMacros()
         {"%PROGRAM_GROUP_DIR%", [] { return CommonFolder("Common Programs", ShellFolder::CommonPrograms); }},
         {"%WINDOWS_DIR%", [] { return platform::GetWindowsDirectory(); }},
         {"%SYSTEM_DIR%", [] { return platform::GetSystemDirectory(); }},
-        {"%TEMP_DIR%", [] { return platform::GetTempPath(); }},
+        {"%TEMP_DIR%", TempFolder},
         {"%PROGRAM_FILES_DIR%", ProgramFilesFolder},
         {"%DESKTOP_DIR%", CommonDesktop},
         {"%STARTMENU_DIR%", [] { return CommonFolder("Common Start Menu", ShellFolder::CommonStartMenu); }},

@@ -9,12 +9,14 @@
 //
 // Exit status: 0 when everything was done, 1 when the user stopped it at the
 // begin prompt or a line failed or was refused (see standard error), 2 when
-// the command or the INF file is wrong.
+// the command or the INF file is wrong, or the file is not run because
+// another user could have planted or changed it (CInfRunner::Distrust).
 #include "CInfRunner.h"
 #include "CLogFile.h"
 
 #include "platform/MessageBox.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -34,6 +36,11 @@ int main(int argc, char **argv)
         return 2;
     }
     const HRESULT hr = installengine::CInfRunner::Run(infPath, section);
+    if (hr == HRESULT_FROM_ERRNO(EACCES)) {
+        std::fprintf(stderr, "'%s' 파일은 다른 사용자가 만들거나 바꿀 수 있는 곳에 있어 실행하지 않습니다.\n",
+                     infPath.c_str());
+        return 2;
+    }
     if (FAILED(hr)) {
         std::fprintf(stderr, "'%s' 파일을 읽을 수 없습니다.\n", infPath.c_str());
         return 2;

@@ -94,6 +94,13 @@ HRESULT CSetupFile::CreateInstallFile()
 HRESULT CSetupFile::CreateUninstallFile()
 {
     std::error_code ec;
+    // The profile functions write through a link; one at this name is not
+    // the product's file, and every setup line would land where it points.
+    if (std::filesystem::is_symlink(m_uninstallFile, ec)) {
+        VLOG("SetupFile", "%s is a link; the uninstall file is not written through it.\n",
+             m_uninstallFile.c_str());
+        return E_FAIL;
+    }
     if (std::filesystem::exists(m_uninstallFile, ec))
         return S_FALSE;
     // The install folder may not exist yet on a first installation; the

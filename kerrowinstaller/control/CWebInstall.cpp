@@ -62,6 +62,15 @@ CWebInstall::Outcome CWebInstall::Steps()
         return Outcome::Refused;
     }
 
+    // The user's own temporary folder holds the script and the downloads;
+    // one that another user owns or may enter is not used at all.
+    std::string refusal;
+    if (platform::GetTempPath(&refusal).empty()) {
+        VLOG("Kerrow", "The temporary folder may not be used.\n");
+        launcher::ShowMessage(refusal);
+        return Outcome::Refused;
+    }
+
     // 1. The web script, into the temporary folder.
     std::string local = m_state.script;
     const CDownloader downloader(launcher::kCaption);

@@ -6,6 +6,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/MessageBox.h"
+#include "platform/NewFile.h"
 #include "platform/ShellFolders.h"
 
 #include <QFile>
@@ -14,6 +15,9 @@
 #include <QTextBrowser>
 #include <QTextDocumentFragment>
 #include <QUrl>
+
+#include <cerrno>
+#include <cstring>
 
 const char CUpdateListForm::kPageHead[] =
     "<html><head><style type='text/css'>body{scrollbar-3dlight-color:E1ECF0;scrollbar-arrow-color:7B9FBA;"
@@ -51,7 +55,8 @@ QString CUpdateListForm::PageText(const QString &information)
 
 QString CUpdateListForm::PagePath()
 {
-    return QString::fromStdString(platform::GetTempPath()) + QString::fromUtf8(kPageFile);
+    const std::string folder = platform::GetTempPath();
+    return folder.empty() ? QString() : QString::fromStdString(folder) + QString::fromUtf8(kPageFile);
 }
 
 bool CUpdateListForm::OnInitDialog()
@@ -63,17 +68,14 @@ bool CUpdateListForm::OnInitDialog()
     if (!caption.isEmpty())
         setWindowTitle(caption);
 
-    // The page file, made anew each time.
+    // The page file, made anew each time (never written through a link
+    // left at its name).
     const QString page = PageText(m_information);
     const QString path = PagePath();
-    QFile file(path);
     const std::string bytes = platform::QStringToAnsi(page);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        VLOG("UpdateListForm", "%s 파일을 쓰지 못했습니다: %s\n", qUtf8Printable(path),
-             qUtf8Printable(file.errorString()));
-    }
-    file.close();
+    if (path.isEmpty() || !platform::WriteNewFile(path.toStdString(), bytes))
+        VLOG("UpdateListForm", "%s 파일을 쓰지 못했습니다: %s\n", qUtf8Printable(path), std::strerror(errno));
+    QFile file(path);
 
     // The view over "List", 2 pixels larger on every side, cut back to the
     // element so its own border stays out of sight.

@@ -2,6 +2,7 @@
 
 #include "CCabInstallExtractor.h"
 #include "CLogFile.h"
+#include "CMirvaneCommandLine.h"
 #include "FileCopy.h"
 #include "InstallActions.h"
 #include "ScriptPath.h"
@@ -54,7 +55,25 @@ bool CopyFolder(const std::string &from, const std::string &to)
 
 std::string CSelfUpdate::PatchFolder()
 {
-    return platform::GetTempPath() + kFolderName;
+    const std::string temp = platform::GetTempPath();
+    return temp.empty() ? std::string() : temp + kFolderName;
+}
+
+bool CSelfUpdate::RunningAsCopy()
+{
+    const std::string folder = PatchFolder();
+    std::error_code ec;
+    return !folder.empty() && std::filesystem::equivalent(platform::ProgramDirectory(), folder, ec);
+}
+
+std::string CSelfUpdate::OwnCopyOfScript(const std::string &script)
+{
+    const std::string copy = PatchFolder() + "/" + std::filesystem::path(script).filename().string();
+    if (!IsFolder(PatchFolder()) || !CopyFileReplacing(script, copy)) {
+        Fail(UpdateTexts::kPatchFailed);
+        return std::string();
+    }
+    return copy;
 }
 
 void CSelfUpdate::Fail(const char *text)
@@ -68,8 +87,9 @@ bool CSelfUpdate::StartCopy(const std::string &commandLine)
     const std::string folder = PatchFolder();
     VLOG("Mirvane", "업데이터를 임시 폴더에 복사해 패치합니다: %s\n", folder.c_str());
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    bool copied = !ec && IsFolder(folder);
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, ec);
+    bool copied = !folder.empty() && !ec && IsFolder(folder);
     for (const char *name : {kProgramName, "Mirvane.cfg"})
         copied = copied && CopyFileReplacing(here + "/" + name, folder + "/" + name);
     // The skin goes along when it is here; a configuration may name another.
@@ -137,8 +157,11 @@ bool CSelfUpdate::StartNewUpdater(const std::string &installDir, const std::stri
         Fail(UpdateTexts::kPatchMissing);
         return false;
     }
-    VLOG("Mirvane", "새 업데이터를 실행합니다: %s %s\n", program.c_str(), passThrough.c_str());
-    if (!platform::ShellExecuteOpen(program, passThrough, installDir, platform::ShowState::Hidden)) {
+    // "/patch" tells the new updater that the patch is in: should it still
+    // not be the script's updater, it says so instead of patching again.
+    const std::string parameters = std::string(CMirvaneCommandLine::kPatchSwitch) + " " + passThrough;
+    VLOG("Mirvane", "새 업데이터를 실행합니다: %s %s\n", program.c_str(), parameters.c_str());
+    if (!platform::ShellExecuteOpen(program, parameters, installDir, platform::ShowState::Hidden)) {
         Fail(UpdateTexts::kPatchStartFailed);
         return false;
     }

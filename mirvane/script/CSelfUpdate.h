@@ -12,8 +12,16 @@
 // 2. The copy downloads "updater"/"Patch" and installs it into the install
 //    directory: a cabinet ("cab") is extracted there, any other file copied
 //    there under its name (InstallPatch).
-// 3. It starts the new "Mirvane.exe" in the install directory with the
-//    words of its command line but "/patch" (StartNewUpdater).
+// 3. It starts the new "Mirvane.exe" in the install directory with "/patch"
+//    and the other words of its command line (StartNewUpdater), and ends.
+//    The new updater, started with "/patch" from outside the patch folder,
+//    installs nothing: when it still is not the script's updater the patch
+//    did not deliver it, and it says so instead of starting another copy,
+//    so the self-update runs at most once per start.
+//
+// The copy reads the update script from a file of its own in the patch
+// folder (OwnCopyOfScript): the new updater fetches the script to the shared
+// name while the copy is still ending.
 //
 // Failures are shown through the decision's message box, in the updater's
 // words; each function shows at most one message.
@@ -29,8 +37,14 @@ public:
 
     CSelfUpdate(IUpdateUi &ui, const CDownloader &downloader) : m_ui(ui), m_downloader(downloader) {}
 
-    // The patch folder: the temporary folder's "MirvanePatch".
+    // The patch folder: the temporary folder's "MirvanePatch"; empty when
+    // the temporary folder may not be used.
     static std::string PatchFolder();
+    // Whether the running program is the copy in the patch folder.
+    static bool RunningAsCopy();
+    // The copy's own copy of the fetched `script` in the patch folder, or
+    // the empty text after the patch failure message.
+    std::string OwnCopyOfScript(const std::string &script);
 
     // Step 1. True when the copy was started.
     bool StartCopy(const std::string &commandLine);

@@ -13,6 +13,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/Profile.h"
+#include "platform/ShellFolders.h"
 
 #include <exception>
 #include <optional>
@@ -74,13 +75,23 @@ CUpdateDecision::Result CUpdateDecision::Run()
 
 void CUpdateDecision::Decide()
 {
+    // Every download goes to the user's own temporary folder; one that
+    // another user owns or may enter is not used at all.
+    std::string refusal;
+    if (platform::GetTempPath(&refusal).empty()) {
+        VLOG("Mirvane", "임시 폴더를 쓸 수 없습니다.\n");
+        Message(refusal, platform::MB_OK);
+        Raise(kStop);
+    }
+
     // 1. The update script; from here on m_config.Script is its local copy.
     if (!FetchUpdateScript(m_downloader, m_config.Script, m_config.PublicKey))
         Raise(kScript);
     m_haveScript = true;
 
     // 2. The temporary copy installs the patch and starts the new updater.
-    if (m_commandLine.IsPatch())
+    const bool copy = m_commandLine.IsPatch() && CSelfUpdate::RunningAsCopy();
+    if (copy)
         PatchMode();
 
     // 3. to 6.
@@ -88,11 +99,19 @@ void CUpdateDecision::Decide()
     if (!SameTextIgnoringCase(Value("script", "Signature"), kScriptSignature))
         Raise(kScript);
     const std::string updaterVersion = Value("updater", "Version");
-    if (m_commandLine.IsPatch() || !SameTextIgnoringCase(updaterVersion, m_updaterVersion)) {
+    if (copy || !SameTextIgnoringCase(updaterVersion, m_updaterVersion)) {
         // The copy of a self-update ends here: the new updater carries on.
         m_ui.CloseStatus();
-        if (m_commandLine.IsPatch())
+        if (copy)
             Raise(kHandover);
+        // Started after a patch that did not make this the script's
+        // updater: another self-update would only repeat it, for ever.
+        if (m_commandLine.IsPatch()) {
+            VLOG("Mirvane", "패치 후에도 업데이터 버젼(%s)이 스크립트의 버젼(%s)과 다릅니다.\n",
+                 m_updaterVersion.c_str(), updaterVersion.c_str());
+            Message(kPatchFailed, platform::MB_OK);
+            Raise(kScript);
+        }
         // A script that names no updater or no patch cannot replace this
         // one; it is a broken script, not a reason to stop the program.
         if (updaterVersion.empty() || Value("updater", "Patch").empty())
@@ -218,7 +237,9 @@ void CUpdateDecision::PatchMode()
     if (!SameTextIgnoringCase(Value("script", "Signature"), kScriptSignature))
         Raise(kScript);
     CSelfUpdate update(m_ui, m_downloader);
-    if (!update.InstallPatch(Value("updater", "Patch"), Value("updater", "SHA256"), m_config.InstallDir) ||
+    m_config.Script = update.OwnCopyOfScript(m_config.Script);
+    if (m_config.Script.empty() ||
+        !update.InstallPatch(Value("updater", "Patch"), Value("updater", "SHA256"), m_config.InstallDir) ||
         !update.StartNewUpdater(m_config.InstallDir, m_commandLine.PassThrough()))
         Raise(kStop);
 }
@@ -292,7 +313,10 @@ CUpdateDecision::Result CUpdateDecision::StartProgram()
     }
     const std::size_t slash = program.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : program.substr(0, slash);
-    const std::string parameters = m_config.Argument + " " + m_commandLine.Line();
+    // "/patch" is the updater's own word, never the program's.
+    const std::string parameters =
+        m_config.Argument + " " +
+        (m_commandLine.IsPatch() ? m_commandLine.PassThrough() : m_commandLine.Line());
     VLOG("Mirvane", "프로그램 실행: %s %s\n", program.c_str(), parameters.c_str());
     if (!platform::ShellExecuteOpen(program, parameters, folder.empty() ? "/" : folder,
                                     platform::ShowState::Hidden)) {

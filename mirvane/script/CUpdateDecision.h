@@ -6,11 +6,15 @@
 // ends in one outcome that one handler carries out (start the program, say
 // why not, or end).
 //
+//  0  the user's own temporary folder               refused: its message, end
 //  1  fetch the update script                       failure: "script"
-//  2  "/patch": install the updater's patch, start the new updater
+//  2  the copy ("/patch", in the patch folder): install the updater's
+//     patch, start the new updater with "/patch"
 //  3  status window "업데이트 정보를 확인하는 중입니다..."
 //  4  "script"/"Signature" is "$WEB_UPDATER$"        else "script"
-//  5  "updater"/"Version" is the running updater's   else self-update, end
+//  5  "updater"/"Version" is the running updater's   else self-update, end;
+//     the copy ends here; an updater started with "/patch" that is still
+//     not the script's shows the patch failure and goes on with "script"
 //  6  "script"/"Version" is "1.1"                    else "script"
 //  7  the messages of "application"/"Message"
 //  8  the launch script, "RegKey" (else "registry"), the launch items missing

@@ -2,6 +2,8 @@
 
 #include "CLogFile.h"
 
+#include "platform/NewFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,8 +81,7 @@ bool CopyFileReplacing(const std::string &source, const std::string &target)
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     const std::string temp = folder + "." + name + ".mirvane-tmp";
-    ::unlink(temp.c_str());
-    FileDescriptor out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor out(platform::CreateNewFile(temp));
     bool ok = out.Get() >= 0 && CopyBytes(in.Get(), out.Get()) &&
               ::fchmod(out.Get(), st.st_mode & 07777) == 0 && ::fsync(out.Get()) == 0;
     ok = out.Close() && ok;

@@ -1,6 +1,7 @@
 #include "platform/Profile.h"
 
 #include "platform/CodePage.h"
+#include "platform/NewFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -461,7 +462,8 @@ private:
 
 // Writes `data` to a temporary file beside `path`, flushes it to disk and
 // renames it over `path`. The temporary name is fixed per file: the folder
-// lock makes it ours, and one left behind by a crash is simply overwritten.
+// lock makes it ours, and one left behind by a crash (or a link planted
+// under that name) is replaced, never written through.
 bool ReplaceFile(const std::filesystem::path &path, const std::string &data)
 {
     const std::filesystem::path temp = path.parent_path() / ("." + path.filename().string() + ".velmor-tmp");
@@ -469,7 +471,7 @@ bool ReplaceFile(const std::filesystem::path &path, const std::string &data)
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0)
         mode = st.st_mode & 07777;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = CreateNewFile(temp.string(), 0600);
     if (fd < 0)
         return false;
     bool ok = ::fchmod(fd, mode) == 0;

@@ -1,11 +1,14 @@
 #include "platform/ShellFolders.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -51,6 +54,19 @@ std::string DataHome()
 std::string ConfigHome()
 {
     return XdgBase("XDG_CONFIG_HOME", ".config");
+}
+
+std::string StateHome()
+{
+    return XdgBase("XDG_STATE_HOME", ".local/state");
+}
+
+// `text` with its one "%s" replaced by `path`.
+std::string WithPath(const char *text, const std::string &path)
+{
+    std::string out(text);
+    out.replace(out.find("%s"), 2, path);
+    return out;
 }
 
 bool RunningAsRoot()
@@ -137,14 +153,39 @@ std::string GetSystemDirectory()
     return GetWindowsDirectory() + "/system32";
 }
 
-std::string GetTempPath()
+std::string GetTempPath(std::string *refusal)
 {
-    std::string dir = Environment("TMPDIR");
-    if (dir.empty())
-        dir = "/tmp";
-    if (dir.back() != '/')
-        dir.push_back('/');
-    return dir;
+    const std::string state = StateHome();
+    const std::string product = state + "/velmor";
+    const std::string temp = product + "/temp";
+
+    // Missing levels of the state folder are made private, as the base
+    // directory rules ask.
+    std::vector<std::string> missing;
+    struct stat st {};
+    for (std::string p = state; !p.empty() && p != "/" && ::lstat(p.c_str(), &st) != 0 && errno == ENOENT;
+         p = p.substr(0, p.rfind('/')))
+        missing.insert(missing.begin(), p);
+    for (const std::string &p : missing)
+        ::mkdir(p.c_str(), 0700);
+
+    // The product's two levels must be folders of this user that nobody
+    // else may enter: another user could otherwise plant or swap what the
+    // programs write, read and run there.
+    for (const std::string &p : {product, temp}) {
+        if (::mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
+            if (refusal)
+                *refusal = WithPath(kTempFolderUnmade, p);
+            return std::string();
+        }
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+            (st.st_mode & 077) != 0) {
+            if (refusal)
+                *refusal = WithPath(kTempFolderRefused, p);
+            return std::string();
+        }
+    }
+    return temp + "/";
 }
 
 std::string DefaultProgramFilesDirectory()

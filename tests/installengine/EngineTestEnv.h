@@ -1,9 +1,11 @@
 #pragma once
-// A private machine for one install-engine test: home, XDG folders, Windows
-// folder, temporary folder and registry store inside a test folder, a
-// restart command that only records the request, and message boxes that are
-// recorded and answered from a list. Everything it changes is restored when
-// it ends. `ChildEnvironment()` gives a program under test the same machine.
+// A private machine for one install-engine test: home, XDG folders (the
+// product's temporary folder is under the state folder), Windows folder,
+// TMPDIR (the shared temporary folder, where other users could plant
+// names) and registry store inside a test folder, a restart command that
+// only records the request, and message boxes that are recorded and
+// answered from a list. Everything it changes is restored when it ends.
+// `ChildEnvironment()` gives a program under test the same machine.
 #include "platform/MessageBox.h"
 
 #include "TestDir.h"
@@ -18,12 +20,13 @@ class EngineTestEnv {
 public:
     explicit EngineTestEnv(const std::string &name) : m_dir(name)
     {
-        for (const char *sub : {"home", "data", "config", "cache", "windows", "tmp", "registry"})
+        for (const char *sub : {"home", "data", "config", "cache", "state", "windows", "tmp", "registry"})
             std::filesystem::create_directories(m_dir.path() / sub);
         Set("HOME", Path("home"));
         Set("XDG_DATA_HOME", Path("data"));
         Set("XDG_CONFIG_HOME", Path("config"));
         Set("XDG_CACHE_HOME", Path("cache"));
+        Set("XDG_STATE_HOME", Path("state"));
         Set("VELMOR_WINDOWS_DIR", Path("windows"));
         Set("TMPDIR", Path("tmp"));
         Set("VELMOR_REGISTRY_DIR", Path("registry"));
@@ -49,6 +52,9 @@ public:
 
     std::string Root() const { return m_dir.path().string(); }
     std::string Path(const std::string &sub) const { return (m_dir.path() / sub).string(); }
+    // The product's temporary folder (downloads, the install file, the
+    // waiting copies, the self-update's copy), made by the product.
+    std::string Temp() const { return Path("state") + "/velmor/temp"; }
 
     // Answers for the next message boxes of this process, in order.
     void Answer(std::vector<int> answers) { m_answers = std::move(answers); }

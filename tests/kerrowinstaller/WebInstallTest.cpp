@@ -16,6 +16,7 @@
 
 #include "platform/Process.h"
 #include "platform/Profile.h"
+#include "platform/ShellFolders.h"
 
 #include <QApplication>
 
@@ -464,7 +465,7 @@ TEST_F(WebInstall, AProgramInUseWaitsForTheNextStartUnderPellune)
     EXPECT_EQ(messages[1], installengine::CSetupFile::kRestartRefused);
     EXPECT_EQ(env.RestartRequests(), 0);
 
-    const std::string installFile = env.Path("tmp") + "/VelmorInstall.INF";
+    const std::string installFile = env.Temp() + "/VelmorInstall.INF";
     EXPECT_EQ(Reg(RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Pellune"),
               "rundll32.exe advpack.dll,LaunchINFSection " + installFile);
     EXPECT_EQ(Reg(RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "VelmorInstaller"),
@@ -532,4 +533,18 @@ TEST_F(WebInstall, HostileScriptsInstallNothingOutsideTheirFolders)
         EXPECT_TRUE(WaitFor([&] { return !fs::exists(InstallDir()); })) << c.what;
         EXPECT_FALSE(KeyExists(RegRoot::HKLM, kUninstallKey)) << c.what;
     }
+}
+
+// A temporary folder group or others may enter is not used: its message,
+// "Fail", and nothing fetched.
+TEST_F(WebInstall, ATemporaryFolderOthersMayEnterIsRefused)
+{
+    ServeScript();
+    ASSERT_FALSE(platform::GetTempPath().empty());
+    ASSERT_EQ(::chmod(env.Temp().c_str(), 0777), 0);
+    EXPECT_EQ(Install(1, 1).second, "Fail");
+    std::string refusal = platform::kTempFolderRefused;
+    refusal.replace(refusal.find("%s"), 2, env.Temp());
+    EXPECT_EQ(Messages(), std::vector<std::string>{refusal});
+    EXPECT_TRUE(env.Site().RequestsFor(kScriptUrlPath).empty());
 }

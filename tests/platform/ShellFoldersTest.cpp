@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -38,8 +40,8 @@ protected:
     }
     std::string Home() const { return m_home.path().string(); }
 
-    static constexpr const char *kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                                                 "VELMOR_WINDOWS_DIR", "TMPDIR"};
+    static constexpr const char *kVariables[] = {"HOME",           "XDG_CONFIG_HOME",    "XDG_DATA_HOME",
+                                                 "XDG_STATE_HOME", "VELMOR_WINDOWS_DIR", "TMPDIR"};
     std::vector<std::pair<const char *, std::optional<std::string>>> m_saved;
     TestDir m_home{"home"};
 };
@@ -93,13 +95,40 @@ TEST_F(ShellFolders, WindowsFolderIsPrivateAndMadeOnDemand)
     EXPECT_TRUE(fs::is_directory(Home() + "/win/system32"));
 }
 
-TEST_F(ShellFolders, TempPathEndsWithOneSlash)
+// The temporary folder is the user's own and lasting: "velmor/temp" under
+// the XDG state folder, made private, whatever TMPDIR says. One that another
+// user owns or may enter, or a link, is refused with a message naming it.
+TEST_F(ShellFolders, TempFolderIsPrivateUnderTheStateFolder)
 {
-    EXPECT_EQ(GetTempPath(), "/tmp/");
-    setenv("TMPDIR", (Home() + "/t").c_str(), 1);
-    EXPECT_EQ(GetTempPath(), Home() + "/t/");
-    setenv("TMPDIR", (Home() + "/t/").c_str(), 1);
-    EXPECT_EQ(GetTempPath(), Home() + "/t/");
+    setenv("TMPDIR", (Home() + "/shared").c_str(), 1);
+    EXPECT_EQ(GetTempPath(), Home() + "/.local/state/velmor/temp/");
+    struct stat st {};
+    ASSERT_EQ(::stat((Home() + "/.local/state/velmor/temp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // The folder a case spoils (and the message names), and how.
+    const std::vector<std::pair<std::string, std::function<int(const char *)>>> cases = {
+        {"velmor/temp", [](const char *p) { return ::chmod(p, 0755); }},
+        {"velmor", [](const char *p) { return ::chmod(p, 0770); }},
+        {"velmor/temp",
+         [](const char *p) {
+             const std::string real = std::string(p) + "-real";
+             return ::rename(p, real.c_str()) || ::symlink(real.c_str(), p);
+         }},
+        {"velmor/temp",
+         [](const char *p) { return ::geteuid() == 0 ? ::chown(p, 65534, 65534) : ::chmod(p, 0701); }},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string state = Home() + "/case" + std::to_string(i);
+        setenv("XDG_STATE_HOME", state.c_str(), 1);
+        ASSERT_EQ(GetTempPath(), state + "/velmor/temp/");
+        const std::string spoiled = state + "/" + cases[i].first;
+        ASSERT_EQ(cases[i].second(spoiled.c_str()), 0) << spoiled;
+        std::string refusal;
+        EXPECT_EQ(GetTempPath(&refusal), "") << spoiled;
+        std::string expected = kTempFolderRefused;
+        EXPECT_EQ(refusal, expected.replace(expected.find("%s"), 2, spoiled));
+    }
 }
 
 // The all-users folders and Program Files: the system's for root, the

@@ -1,7 +1,8 @@
 // The main of every test executable. It sets the environment every test
 // relies on before anything else runs, so a test binary behaves the same
 // under CTest and when started by hand: headless Qt, a private GStreamer
-// registry, a private registry store and the folder of the built programs.
+// registry, a private registry store and state folder, and the folder of the
+// built programs.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,6 +26,9 @@ int main(int argc, char **argv)
     setenv("VELMOR_REGISTRY_DIR", VELMOR_BINARY_DIR "/test-registry/" VELMOR_TEST_NAME, 0);
     setenv("VELMOR_PROGRAM_DIR", VELMOR_PROGRAM_DIR, 0);
     setenv("VELMOR_SOURCE_DIR", VELMOR_SOURCE_DIR, 0);
+    // The product's temporary folder lives under the XDG state folder: never
+    // the user's own, whatever a test forgets to set.
+    setenv("XDG_STATE_HOME", VELMOR_BINARY_DIR "/test-state/" VELMOR_TEST_NAME, 1);
     // No test may reach a real desktop or sound device.
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");

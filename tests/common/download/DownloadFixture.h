@@ -1,12 +1,14 @@
 #pragma once
 // What the downloader tests share: one stand-in site per test suite, a
-// private temporary folder per test (TMPDIR, where downloads go), message
-// boxes answered and recorded, and a progress sink that records every call.
+// private state folder per test (its "velmor/temp" is where downloads go)
+// and a shared TMPDIR beside it, message boxes answered and recorded, and a
+// progress sink that records every call.
 #include "CDownloader.h"
 
 #include "ServiceSite.h"
 #include "TestDir.h"
 #include "platform/MessageBox.h"
+#include "platform/ShellFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,11 +91,15 @@ protected:
     void SetUp() override
     {
         ASSERT_GT(site().Port(), 0);
-        const char *old = std::getenv("TMPDIR");
-        m_oldTmp = old ? old : "";
-        m_hadTmp = old != nullptr;
-        std::filesystem::create_directories(tmp());
-        setenv("TMPDIR", tmp().c_str(), 1);
+        for (const char *name : {"XDG_STATE_HOME", "TMPDIR"}) {
+            const char *old = std::getenv(name);
+            m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        }
+        std::filesystem::create_directories(shared());
+        setenv("XDG_STATE_HOME", (dir.path() / "state").c_str(), 1);
+        setenv("TMPDIR", shared().c_str(), 1);
+        // The folder as the product makes it.
+        ASSERT_EQ(platform::GetTempPath(), tmp().string() + "/");
         for (const char *name :
              {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             unsetenv(name);
@@ -107,15 +114,15 @@ protected:
     void TearDown() override
     {
         platform::SetMessageBoxHandler(m_oldHandler);
-        if (m_hadTmp)
-            setenv("TMPDIR", m_oldTmp.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
+        for (const auto &[name, value] : m_saved)
+            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
     }
 
     static ServiceSite &site() { return *s_site; }
     std::string Url(const std::string &path) const { return site().BaseUrl() + path; }
-    std::filesystem::path tmp() const { return dir.path() / "tmp"; }
+    // The product's temporary folder, and the shared one other users write.
+    std::filesystem::path tmp() const { return dir.path() / "state/velmor/temp"; }
+    std::filesystem::path shared() const { return dir.path() / "tmp"; }
 
     // A file of `bytes` pseudo-random bytes served by the site at "/NAME".
     static std::string ServeFile(const std::string &name, std::size_t bytes, unsigned seed = 1)
@@ -162,8 +169,7 @@ protected:
 private:
     static inline std::unique_ptr<TestDir> s_siteDir;
     static inline std::unique_ptr<ServiceSite> s_site;
-    std::string m_oldTmp;
-    bool m_hadTmp = false;
+    std::vector<std::pair<const char *, std::optional<std::string>>> m_saved;
     platform::MessageBoxHandler m_oldHandler;
     std::mutex m_boxLock;
     std::vector<platform::MessageBoxRequest> m_boxes;

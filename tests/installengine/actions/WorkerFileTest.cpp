@@ -161,7 +161,7 @@ TEST_F(WorkerFileTest, CabinetsAreExtractedIntoTheDestination)
     Put(Dir("tools/data.txt"), "changed by the user");
     ASSERT_EQ(InstallOne(item), INSTALL_WORKER_SUCCESS);
     EXPECT_EQ(Read(Dir("tools/data.txt")), "changed by the user");
-    for (const auto &entry : std::filesystem::directory_iterator(m_env.Path("tmp")))
+    for (const auto &entry : std::filesystem::directory_iterator(m_env.Temp()))
         EXPECT_EQ(entry.path().filename().string().rfind("velmor-install-", 0), std::string::npos)
             << entry.path();
 

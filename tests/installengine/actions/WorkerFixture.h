@@ -188,7 +188,7 @@ protected:
     {
         return sub.empty() ? m_installDir : m_installDir + "/" + sub;
     }
-    std::string Temp(const std::string &name) const { return m_env.Path("tmp") + "/" + name; }
+    std::string Temp(const std::string &name) const { return m_env.Temp() + "/" + name; }
 
     static std::string Read(const std::string &path) { return TestDir::Read(path); }
     static bool Exists(const std::string &path)

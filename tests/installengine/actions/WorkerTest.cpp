@@ -527,7 +527,7 @@ TEST_F(WorkerTest, DownloadsOfTheSameNameDoNotOverwriteEachOther)
     ASSERT_EQ(RunWorker(Options()), INSTALL_WORKER_SUCCESS);
     EXPECT_EQ(Read(Dir("one.bin")), "first");
     EXPECT_EQ(Read(Dir("two.bin")), "second");
-    for (const auto &entry : std::filesystem::directory_iterator(m_env.Path("tmp")))
+    for (const auto &entry : std::filesystem::directory_iterator(m_env.Temp()))
         EXPECT_EQ(entry.path().filename().string().rfind("velmor-install-", 0), std::string::npos)
             << entry.path();
 }

@@ -24,11 +24,12 @@ class MacrosTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char *sub : {"home", "data", "config", "windows", "tmp", "registry"})
+        for (const char *sub : {"home", "data", "config", "state", "windows", "tmp", "registry"})
             std::filesystem::create_directories(m_dir.path() / sub);
         Set("HOME", "home");
         Set("XDG_DATA_HOME", "data");
         Set("XDG_CONFIG_HOME", "config");
+        Set("XDG_STATE_HOME", "state");
         Set("VELMOR_WINDOWS_DIR", "windows");
         Set("TMPDIR", "tmp");
         Set("VELMOR_REGISTRY_DIR", "registry");
@@ -70,7 +71,7 @@ TEST_F(MacrosTest, EveryPathMacroHasItsValue)
     EXPECT_EQ(Expand("%WINDOWS_DIR%"), Dir("windows"));
     EXPECT_EQ(Expand("%SYSTEM_DIR%"), Dir("windows") + "/system32");
     // The temporary folder comes with a trailing separator; it is removed.
-    EXPECT_EQ(Expand("%TEMP_DIR%\\a.cab"), Dir("tmp") + "\\a.cab");
+    EXPECT_EQ(Expand("%TEMP_DIR%\\a.cab"), Dir("state") + "/velmor/temp\\a.cab");
     EXPECT_EQ(Expand("%PROGRAM_FILES_DIR%"), platform::DefaultProgramFilesDirectory());
     EXPECT_EQ(Expand("%USER_STARTMENU_PROGRAMS_DIR%"), Dir("data") + "/applications");
     EXPECT_EQ(Expand("%USER_STARTMENU_DIR%"), Dir("data") + "/applications");

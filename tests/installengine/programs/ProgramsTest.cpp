@@ -14,7 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <tuple>
 
 using namespace installengine;
 using platform::RegRoot;
@@ -246,4 +251,38 @@ TEST_F(ProgramsTest, TheUninstallFileRemovesWhatWasInstalled)
 
     // A second run has nothing left to do and says so.
     EXPECT_EQ(RunProgram("/bin/sh", {"-c", "exec " + command}, m_env.Root()).exitCode, 2);
+}
+
+// An INF another user could have planted or changed is not run at the next
+// login: in a folder others may write (the shared TMPDIR, as /tmp), one
+// they may write, another user's (as root), a link. runonce.exe drops the
+// value; rundll32.exe says why.
+TEST_F(ProgramsTest, AnInfOthersCouldChangeIsNotRun)
+{
+    WriteValue(RegRoot::HKLM, "Software\\Quenta\\Victim", "Keep", "mine");
+    const uid_t other = ::geteuid() == 0 ? 65534 : ::geteuid();
+    // Folder, its mode, the INF's mode and owner, whether the INF is a link.
+    const std::vector<std::tuple<std::string, mode_t, mode_t, uid_t, bool>> cases = {
+        {m_env.Path("tmp"), 01777, 0644, ::geteuid(), false},
+        {m_env.Path("inf/a"), 0755, 0666, ::geteuid(), false},
+        {m_env.Path("inf/b"), 0755, other == ::geteuid() ? 0646 : 0644, other, false},
+        {m_env.Path("inf/c"), 0755, 0644, ::geteuid(), true},
+    };
+    for (const auto &[folder, folderMode, fileMode, owner, link] : cases) {
+        const std::string path = folder + "/VelmorInstall.INF";
+        Put(path + (link ? ".real" : ""),
+            "[DefaultInstall]\nDelReg=R\n[R]\nHKLM,\"Software\\Quenta\\Victim\",\"Keep\"\n");
+        if (link)
+            std::filesystem::create_symlink(path + ".real", path);
+        ASSERT_EQ(::chmod(folder.c_str(), folderMode) || ::fchmodat(AT_FDCWD, path.c_str(), fileMode, 0) ||
+                      ::lchown(path.c_str(), owner, static_cast<gid_t>(-1)),
+                  0);
+        ASSERT_EQ(CRunOnce::Write("VelmorInstaller", std::string(CSetupFile::kCommandPrefix) + " " + path),
+                  S_OK);
+        const ProgramResult login = Run("runonce.exe", {});
+        EXPECT_NE(login.err.find("실행하지 않습니다"), std::string::npos) << path << "\n" << login.err;
+        EXPECT_EQ(ReadValue(RegRoot::HKLM, "Software\\Quenta\\Victim", "Keep"), "mine") << path;
+        EXPECT_EQ(RunOnceValues(), 0u) << path;
+    }
+    ::chmod(m_env.Path("tmp").c_str(), 0755);
 }

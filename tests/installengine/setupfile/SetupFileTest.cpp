@@ -296,3 +296,31 @@ TEST(InfLineTest, FieldsSplitAtCommasOutsideQuotes)
     EXPECT_EQ(InfField("plain name.dll"), "plain name.dll");
     EXPECT_EQ(InfField(" lead"), "\" lead\"");
 }
+
+// A link left at a setup file's name, or at the name its new text is
+// written under before the rename, does not carry any setup line into the
+// file it points at.
+TEST_F(SetupFileTest, LinksAtTheSetupFilesNamesAreNotWrittenThrough)
+{
+    const std::string victim = m_env.Path("home/.bashrc");
+    const std::string install = m_options.tempDir + "/MirvaneInstall.INF";
+    const std::string uninstall = m_installDir + "/MirvaneUnInstall.INF";
+    for (const std::string &link : {install, m_options.tempDir + "/.MirvaneInstall.INF.velmor-tmp", uninstall,
+                                    m_installDir + "/.MirvaneUnInstall.INF.velmor-tmp"}) {
+        std::ofstream(victim, std::ios::trunc) << "alias ls='ls -F'\n";
+        std::filesystem::remove(install);
+        std::filesystem::remove(uninstall);
+        std::filesystem::create_symlink(victim, link);
+        // As the install worker goes: nothing more after a failure.
+        CSetupFile setup(m_options);
+        const bool made = SUCCEEDED(setup.CreateInstallFile()) && SUCCEEDED(setup.CreateUninstallFile());
+        EXPECT_EQ(made, link != uninstall) << link;
+        if (made) {
+            setup.RecordFile(m_installDir, "a.dll", false, RECORD_INSTALLED, SetupTarget::InstallFile);
+            setup.RecordFile(m_installDir, "b.dll", false, RECORD_INSTALLED, SetupTarget::UninstallFile);
+            setup.AddUninstallLine("DelRegSection", CSetupFile::RegistryLine("HKLM", "Software\\X", "Y"));
+        }
+        EXPECT_EQ(TestDir::Read(victim), "alias ls='ls -F'\n") << link;
+        std::filesystem::remove(link);
+    }
+}

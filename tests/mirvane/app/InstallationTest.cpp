@@ -81,7 +81,7 @@ TEST(Installation, AnInstalledVersionIsUpdatedToTheNextAndTheProgramStarted)
     EXPECT_TRUE(link) << "no link in " << env.Programs();
     // The uninstall file of the product; nothing left for the next start.
     EXPECT_TRUE(std::filesystem::exists(env.Install() + "/VelmorUnInstall.INF"));
-    EXPECT_FALSE(std::filesystem::exists(env.Path("tmp") + "/VelmorInstall.INF"));
+    EXPECT_FALSE(std::filesystem::exists(env.Temp() + "/VelmorInstall.INF"));
     // The version written back, nothing else changed.
     EXPECT_NE(env.ConfigText().find("Version=" VELMOR_PRODUCT_VERSION "\r\n"), std::string::npos)
         << env.ConfigText();

@@ -276,8 +276,12 @@ TEST_F(MirvaneProgram, CancellingTheDownloadStartsTheProgramUnlessBlocked)
     }
 }
 
+// The restart empties the shared TMPDIR, as Debian's boot empties /tmp; the
+// next login still finishes the update.
 TEST_F(MirvaneProgram, AFileInUseIsLeftForTheNextStartAndTheRestartIsOffered)
 {
+    env.Set("VELMOR_RESTART_COMMAND", "echo restart >> '" + env.Path("restart-requests") + "'; find '" +
+                                          env.Path("tmp") + "' -mindepth 1 -delete");
     env.StartSite();
     env.PutStandInProgram();
     // A program of the installation that is running.
@@ -300,15 +304,27 @@ TEST_F(MirvaneProgram, AFileInUseIsLeftForTheNextStartAndTheRestartIsOffered)
     EXPECT_EQ(env.RestartRequests(), 1);
     // The running file stays; the next start copies the new one.
     EXPECT_EQ(TestDir::Read(env.Install() + "/busy.exe"), TestDir::Read("/bin/sleep"));
-    EXPECT_TRUE(std::filesystem::exists(env.Path("tmp") + "/VelmorInstall.INF"));
+    EXPECT_TRUE(std::filesystem::exists(env.Temp() + "/VelmorInstall.INF"));
     platform::RegistryKey runOnce;
     ASSERT_EQ(platform::RegistryKey::Open(platform::RegRoot::HKLM,
                                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", runOnce),
               S_OK);
     EXPECT_EQ(runOnce.ReadString("VelmorInstaller").value_or(""),
-              "rundll32.exe advpack.dll,LaunchINFSection " + env.Path("tmp") + "/VelmorInstall.INF");
+              "rundll32.exe advpack.dll,LaunchINFSection " + env.Temp() + "/VelmorInstall.INF");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(Started().empty());
+
+    // The next login.
+    const ProgramResult login =
+        RunProgram(ProgramPath("runonce.exe"), {}, env.Path("home"), env.ChildEnvironment(), 60000);
+    EXPECT_EQ(login.exitCode, 0) << login.err;
+    EXPECT_EQ(TestDir::Read(env.Install() + "/busy.exe"), TestDir::Read(STARTED_PROGRAM)) << login.err;
+    EXPECT_FALSE(std::filesystem::exists(env.Temp() + "/VelmorInstall.INF"));
+    platform::RegistryKey after;
+    if (SUCCEEDED(platform::RegistryKey::Open(
+            platform::RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", after))) {
+        EXPECT_FALSE(after.ReadString("VelmorInstaller").has_value());
+    }
 }
 
 TEST_F(MirvaneProgram, AMessageWhoseOkOptionIsNoEndsTheRunBeforeAnyUpdate)

@@ -1,11 +1,14 @@
 // The self-update as processes: the installed updater (1.22) meets a script
 // that names 1.23, copies itself into the temporary folder and starts the
 // copy with "/patch"; the copy installs the patch (a cabinet, or a single
-// file) into the install folder and starts the new updater there, which
-// carries on and starts the program.
+// file) into the install folder and starts the new updater there with
+// "/patch", which carries on and starts the program.
 #include "MirvaneTestEnv.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +53,17 @@ TEST_P(SelfUpdate, TheStaleUpdaterEndsInTheNewOneWhichStartsTheProgram)
     std::string script = UpdateScript("", "", "1.23");
     script.replace(script.find("update/patch/MirvanePatch.cab"), 29, patch);
     env.PutTemplate("update/VelmorUpdate.kus", script);
+    // What a second user left in the shared TMPDIR under the old name.
+    const std::string planted = env.Path("tmp") + "/MirvanePatch";
+    const std::string theirs = "#!/bin/sh\ntouch '" + env.Path("theirs-ran") + "'\n";
+    std::filesystem::create_directories(planted);
+    MirvaneTestEnv::WriteFile(planted + "/Mirvane.exe", theirs);
+    ::chmod((planted + "/Mirvane.exe").c_str(), 0777);
+    for (const std::string &p : {planted, planted + "/Mirvane.exe"}) {
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+        }
+    }
 
     ProgramResult old = RunProgram(env.Install() + "/Mirvane.exe", {"-start", "1", "-lport", "7000"},
                                    env.Install(), env.ChildEnvironment(), 60000);
@@ -66,15 +80,19 @@ TEST_P(SelfUpdate, TheStaleUpdaterEndsInTheNewOneWhichStartsTheProgram)
               TestDir::Read(MirvaneTestEnv::BuildSite() + "/www/update/patch/Mirvane.exe"));
     EXPECT_TRUE(WaitForLog(env.Install(), "업데이트 결과: launch"));
     const std::string newLog = Log(env.Install());
-    EXPECT_NE(newLog.find("Mirvane 1.23 시작, 인자: -start 1 -lport 7000"), std::string::npos) << newLog;
+    EXPECT_NE(newLog.find("Mirvane 1.23 시작, 인자: /patch -start 1 -lport 7000"), std::string::npos)
+        << newLog;
 
     // The copy ran in the temporary folder with "/patch" and handed over.
-    const std::string copy = env.Path("tmp") + "/MirvanePatch";
+    const std::string copy = env.Temp() + "/MirvanePatch";
     EXPECT_TRUE(WaitForLog(copy, "업데이트 결과: handover")) << Log(copy);
     EXPECT_NE(Log(copy).find("Mirvane 1.22 시작, 인자: /patch -start 1 -lport 7000"), std::string::npos)
         << Log(copy);
     for (const char *name : {"Mirvane.exe", "Mirvane.cfg", "Mirvane.skin", "MirvaneSkin/01_bar_f.png"})
         EXPECT_TRUE(std::filesystem::exists(copy + "/" + name)) << name;
+    EXPECT_EQ(TestDir::Read(planted + "/Mirvane.exe"), theirs);
+    EXPECT_FALSE(std::filesystem::exists(planted + "/Mirvane.cfg"));
+    EXPECT_FALSE(std::filesystem::exists(env.Path("theirs-ran")));
 
     // Three updaters read the script; the patch came down once; the program
     // was started once.
@@ -106,7 +124,7 @@ TEST(SelfUpdateFailure, APatchThatCannotBeFetchedEndsTheCopyWithOneMessage)
     ProgramResult old = RunProgram(env.Install() + "/Mirvane.exe", {"-start", "1"}, env.Install(),
                                    env.ChildEnvironment(), 60000);
     EXPECT_EQ(old.exitCode, 0) << old.err;
-    const std::string copy = env.Path("tmp") + "/MirvanePatch";
+    const std::string copy = env.Temp() + "/MirvanePatch";
     bool stopped = false;
     for (int waited = 0; waited < 60000 && !stopped; waited += 50) {
         stopped = platform::AnsiToUtf8(TestDir::Read(copy + "/mirvane.log")).find("업데이트 결과: stop") !=

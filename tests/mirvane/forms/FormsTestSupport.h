@@ -38,12 +38,15 @@ inline QString MirvaneSkinPath()
     return QString::fromStdString(ProgramPath("Mirvane.skin"));
 }
 
-// A temporary folder of the process's own, for the files the forms write.
+// A state folder of the process's own, whose "velmor/temp" takes the files
+// the forms write, and a shared TMPDIR beside it ("shared").
 inline const TestDir &PrivateTempDir()
 {
     static TestDir *dir = [] {
         auto *d = new TestDir("forms-tmp");
-        setenv("TMPDIR", d->path().c_str(), 1);
+        std::filesystem::create_directories(d->path() / "shared");
+        setenv("XDG_STATE_HOME", d->path().c_str(), 1);
+        setenv("TMPDIR", (d->path() / "shared").c_str(), 1);
         return d;
     }();
     return *dir;

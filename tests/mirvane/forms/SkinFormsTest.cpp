@@ -261,12 +261,21 @@ TEST_F(StatusWindowTest, ShowsTopmostWithoutMovingAndIsMadeAgainAfterClose)
 TEST_F(UpdateListTest, WritesThePageAndShowsItOverTheList)
 {
     const QString information = QStringLiteral("<p><b>새 기능</b>: 방송 화질 개선</p>");
-    // A page left from an earlier run is replaced, not appended to.
-    std::ofstream(CUpdateListForm::PagePath().toStdString()) << std::string(100000, 'x');
+    // What is left at the page's name is replaced, and a link left there,
+    // or in the shared TMPDIR, is never written through.
+    const std::string page = CUpdateListForm::PagePath().toStdString();
+    EXPECT_EQ(page, PrivateTempDir().file("velmor/temp/KerrowUpdateList.htm"));
+    const std::string victim = PrivateTempDir().file("victim");
+    std::ofstream(victim) << std::string(100000, 'x');
+    for (const std::string &at : {page, PrivateTempDir().file("shared/KerrowUpdateList.htm")}) {
+        std::filesystem::remove(at);
+        std::filesystem::create_symlink(victim, at);
+    }
     CUpdateListForm list(MirvaneSkinPath(), QStringLiteral("벨모어"), QStringLiteral("TitleImg"),
                          information);
     ASSERT_TRUE(list.Create());
-    EXPECT_EQ(CUpdateListForm::PagePath().toStdString(), PrivateTempDir().file("KerrowUpdateList.htm"));
+    EXPECT_EQ(TestDir::Read(victim), std::string(100000, 'x'));
+    EXPECT_FALSE(std::filesystem::is_symlink(page));
     const std::string expected = Utf8ToAnsi(
         "<html><head><style type='text/css'>body{scrollbar-3dlight-color:E1ECF0;scrollbar-arrow-color:7B9FBA;"
         "scrollbar-track-color:E3ECF4;scrollbar-darkshadow-color:84A5BE;scrollbar-face-color:DBEDF9;"

@@ -64,7 +64,7 @@ TEST_F(BadScriptTest, MissingSectionsEndInOneOutcomeEach)
     EXPECT_EQ(Run(), Result::Started);
     EXPECT_EQ(outcome, UpdateTexts::kScript);
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{kScriptMessage});
-    EXPECT_FALSE(std::filesystem::exists(env.Path("tmp") + "/MirvanePatch"));
+    EXPECT_FALSE(std::filesystem::exists(env.Temp() + "/MirvanePatch"));
 
     // No "application" section: no root for the launch records.
     ui.boxes.clear();

@@ -9,8 +9,12 @@
 #include "RecordingUi.h"
 
 #include "platform/Profile.h"
+#include "platform/ShellFolders.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -97,7 +101,7 @@ TEST_F(UpdateDecisionTest, EverythingCurrentStartsTheProgramWithArgumentAndComma
     EXPECT_EQ(env.site->RequestsFor("/update/VelmorUpdate.kus").size(), 1u);
     EXPECT_EQ(env.site->RequestsFor("/update/VelmorLaunch.kus").size(), 1u);
     EXPECT_EQ(env.site->RequestsFor("/update/VelmorUpdate.kus")[0].agent, "Script");
-    EXPECT_EQ(m_config.Script, env.Path("tmp") + "/VelmorUpdate.kus");
+    EXPECT_EQ(m_config.Script, env.Temp() + "/VelmorUpdate.kus");
     EXPECT_TRUE(env.Boxes().empty());
 }
 
@@ -149,7 +153,7 @@ TEST_F(UpdateDecisionTest, WithAPublicKeyOnlyScriptsWithAValidSignatureCount)
     EXPECT_EQ(Run(signedConfig), Result::Started);
     EXPECT_EQ(outcome, UpdateTexts::kScript);
     // The rejected script is not left for a later read.
-    EXPECT_FALSE(std::filesystem::exists(env.Path("tmp") + "/VelmorUpdate.kus"));
+    EXPECT_FALSE(std::filesystem::exists(env.Temp() + "/VelmorUpdate.kus"));
 
     // Another key: the right signature no longer fits.
     env.site->Forget("/update/VelmorUpdate.kus.sig");
@@ -368,4 +372,36 @@ TEST_F(UpdateDecisionTest, AMissingProgramOrOneThatCannotStartIsReported)
     EXPECT_EQ(ui.Texts(),
               std::vector<std::string>{"'" + env.Install() +
                                        "'(을)를 실행할 수 없습니다.\n\n잠시 후에 다시 실행하시기 바랍니다."});
+}
+
+// The updater started with "/patch" by its copy, after the patch, that
+// still is not the script's updater: the patch did not bring it, and
+// patching again would go on for ever. It says so and goes on as "script".
+TEST_F(UpdateDecisionTest, AnUpdaterStillStaleAfterItsPatchGoesOnAsScript)
+{
+    env.PutTemplate("update/VelmorUpdate.kus", UpdateScript("", "", "1.23"));
+    EXPECT_EQ(Run({}, "/patch -start 1"), Result::Started);
+    EXPECT_EQ(outcome, UpdateTexts::kScript);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{UpdateTexts::kPatchFailed, UpdateTexts::kScriptFailed}));
+    ASSERT_TRUE(WaitForStart());
+    EXPECT_EQ(Started(), std::vector<std::string>{"/u -start 1"});
+    EXPECT_TRUE(env.site->RequestsFor("/update/patch/MirvanePatch.cab").empty());
+    EXPECT_FALSE(std::filesystem::exists(env.Temp() + "/MirvanePatch"));
+}
+
+// A temporary folder another user owns or may enter is not used: its
+// message, and the run ends before anything is fetched or started.
+TEST_F(UpdateDecisionTest, ATemporaryFolderOfAnotherUserIsRefused)
+{
+    env.PutTemplate("update/VelmorUpdate.kus", UpdateScript());
+    ASSERT_FALSE(platform::GetTempPath().empty());
+    ASSERT_EQ(
+        ::geteuid() == 0 ? ::chown(env.Temp().c_str(), 65534, 65534) : ::chmod(env.Temp().c_str(), 0777), 0);
+    EXPECT_EQ(Run(), Result::Failed);
+    std::string refusal = platform::kTempFolderRefused;
+    refusal.replace(refusal.find("%s"), 2, env.Temp());
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{refusal});
+    EXPECT_TRUE(env.site->RequestsFor("/update/VelmorUpdate.kus").empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(env.Starts().empty());
 }
