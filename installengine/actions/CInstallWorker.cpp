@@ -31,6 +31,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -150,6 +151,9 @@ private:
     std::string Expanded(const std::string &section, const char *key) const;
     std::string CheckedFolder(const std::string &section, const std::string &text) const;
     void CheckName(const std::string &section, const std::string &name) const;
+    void CheckRecordable(const std::string &section, const std::string &name) const;
+    void CheckRecordableNames() const;
+    std::string WaitingName(const CFileItem &item);
     CFileItem ReadFileItem(const std::string &section, bool codec) const;
     void Stage(const char *text);
     void Ask(const std::string &text);
@@ -186,6 +190,8 @@ private:
     std::string m_workDir;
     int m_workCount = 0;
     bool m_createdUninstallFile = false;
+    // The files waiting beside the install file: name -> destination.
+    std::map<std::string, std::string> m_waiting;
     std::vector<CFileItem> m_files;
     std::vector<CFileItem> m_codecs;
     std::vector<CLaunchItem> m_launches;
@@ -249,6 +255,42 @@ void CInstallWorker::CRun::CheckName(const std::string &section, const std::stri
         return;
     VLOG("Install", "[%s] names the file \"%s\", which is no file name.\n", section.c_str(), name.c_str());
     Raise(CInstallOutcome::kError);
+}
+
+// A name the setup files cannot hold (a line break in it) would be lost or
+// break their lines: the installation is refused before anything is done.
+void CInstallWorker::CRun::CheckRecordable(const std::string &section, const std::string &name) const
+{
+    if (EncodeInfName(name))
+        return;
+    VLOG("Install", "[%s] names \"%s\", which the setup files cannot hold.\n", section.c_str(), name.c_str());
+    std::string shown = name;
+    for (char &c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    platform::ShowMessageBox(FormatText(kNameRefused, shown), m_caption,
+                             platform::MB_OK | platform::MB_ICONEXCLAMATION);
+    Raise(CInstallOutcome::kError);
+}
+
+void CInstallWorker::CRun::CheckRecordableNames() const
+{
+    const CSetupFileOptions &setup = m_setup.Options();
+    for (const std::string *name : {&setup.korName, &setup.engName, &setup.installDir})
+        CheckRecordable("application", *name);
+    const CInstallLists &items = m_options.items;
+    const std::pair<const std::vector<std::string> &, std::vector<const char *>> lists[] = {
+        {items.files, {"DestDir", "Filename"}},
+        {items.codecs, {"DestDir", "Filename", "MajorName"}},
+        {items.uninstalls, {"DestDir", "Filename"}},
+        {items.registries, {"SubKey", "ValName"}},
+        {items.inis, {"DestDir", "Filename", "Section", "Key"}},
+        {items.links, {"DestDir", "Name"}},
+    };
+    for (const auto &[sections, keys] : lists)
+        for (const std::string &section : sections)
+            for (const char *key : keys)
+                CheckRecordable(section, Expanded(section, key));
 }
 
 CFileItem CInstallWorker::CRun::ReadFileItem(const std::string &section, bool codec) const
@@ -316,6 +358,7 @@ int CInstallWorker::CRun::Install()
     }
     // Every item is read and its folder checked before anything is fetched:
     // a script that names a place it may not touch changes nothing.
+    CheckRecordableNames();
     for (const std::string &section : m_options.items.files)
         m_files.push_back(ReadFileItem(section, false));
     for (const std::string &section : m_options.items.codecs)
@@ -643,12 +686,26 @@ void CInstallWorker::CRun::Keep(const CFileItem &item)
         m_setup.RecordFile(item.folder, item.fileName, false, RECORD_EXISTING, SetupTarget::UninstallFile);
 }
 
+// The name a file waits under beside the install file: its destination
+// name, or, when a file for another destination already waits under that
+// name, the name with "~2", "~3"... Each destination gets its own file.
+std::string CInstallWorker::CRun::WaitingName(const CFileItem &item)
+{
+    for (int k = 1;; ++k) {
+        const std::string name = k == 1 ? item.fileName : item.fileName + "~" + std::to_string(k);
+        const auto [at, added] = m_waiting.try_emplace(name, item.Path());
+        if (added || at->second == item.Path())
+            return name;
+    }
+}
+
 // The destination is in use: the new file waits in the install file's
-// folder under its destination name, and the install file copies it at the
+// folder under a name of its own, and the install file copies it at the
 // next start (and registers it there when it is a component).
 void CInstallWorker::CRun::Defer(CFileItem &item, const std::string &newFile)
 {
-    const std::string waiting = NormalPath(JoinPath(m_setup.Options().tempDir, item.fileName));
+    const std::string waitingName = WaitingName(item);
+    const std::string waiting = NormalPath(JoinPath(m_setup.Options().tempDir, waitingName));
     if (waiting == NormalPath(m_setup.InstallFilePath())) {
         VLOG("Install", "%s cannot wait beside the install file under its own name.\n",
              item.fileName.c_str());
@@ -664,13 +721,9 @@ void CInstallWorker::CRun::Defer(CFileItem &item, const std::string &newFile)
     MakeRunnableIfProgram(waiting);
     VLOG("Install", "%s is in use: it is replaced at the next start.\n", item.Path().c_str());
     m_setup.RecordFile(item.folder, item.fileName, item.registerServer, RECORD_COPY_AT_RESTART,
-                       SetupTarget::UninstallFile);
-    if (item.registerServer) {
-        const int n = m_setup.DestinationNumber(SetupTarget::InstallFile, item.folder);
-        CSetupFile::AddSectionLine("RegisterOCXSection",
-                                   "%4900" + std::to_string(n) + "%\\" + InfField(item.fileName),
-                                   m_setup.InstallFilePath());
-    }
+                       SetupTarget::UninstallFile, waitingName);
+    if (item.registerServer)
+        m_setup.AddComponentLine(SetupTarget::InstallFile, "RegisterOCXSection", item.folder, item.fileName);
     item.deferred = true;
 }
 

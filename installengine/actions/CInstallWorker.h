@@ -55,6 +55,10 @@ public:
     static constexpr const char *kRegisterFailedQuestion =
         "%s의 등록에 실패했습니다.\n\n무시하고 진행하시겠습니까?";
     static constexpr const char *kRunFailed = "%s를 실행시키지 못했습니다.\n";
+    // A name (a folder, a file, a registry or INI name, the product's names)
+    // that the setup files cannot hold: "%s" is the name.
+    static constexpr const char *kNameRefused =
+        "%s : 설치 정보 파일에 기록할 수 없는 이름이 있어 설치하지 않습니다.";
 
     explicit CInstallWorker(CInstallWorkerOptions options);
     ~CInstallWorker() override;

@@ -49,6 +49,11 @@ std::vector<std::string> CInfFile::SectionList(std::string_view section, std::st
 
 std::string CInfFile::SubstituteStrings(std::string_view text) const
 {
+    return DecodeInfName(Substituted(text));
+}
+
+std::string CInfFile::Substituted(std::string_view text) const
+{
     std::string out;
     std::size_t at = 0;
     while (at < text.size()) {

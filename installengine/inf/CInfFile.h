@@ -24,7 +24,8 @@ public:
     std::vector<std::string> SectionList(std::string_view section, std::string_view key) const;
 
     // Replaces every %name% whose name the "Strings" section holds by its
-    // value and every "%%" by "%"; other references stay as written.
+    // value and every "%%" by "%"; other references stay as written. Then the
+    // names the engine encoded ("<U+XXXX>", InfLine.h) are decoded.
     std::string SubstituteStrings(std::string_view text) const;
 
     // A line "key=value" split at its first "=" (key and value trimmed);
@@ -32,6 +33,8 @@ public:
     static bool SplitKeyValue(std::string_view line, std::string &key, std::string &value);
 
 private:
+    std::string Substituted(std::string_view text) const;
+
     std::string m_path;
 };
 

@@ -116,7 +116,7 @@ private:
     static std::optional<std::string> DestFolder(const std::string &line)
     {
         const std::vector<std::string> fields = SplitInfFields(line);
-        std::string folder = fields.back();
+        std::string folder = DecodeInfName(fields.back());
         if (fields.size() >= 3 && !fields[1].empty()) {
             if (const std::optional<platform::RegRoot> root = platform::ParseRegRoot(fields[0])) {
                 platform::RegistryKey key;
@@ -185,13 +185,13 @@ private:
         while (at < text.size()) {
             const std::size_t open = text.find('%', at);
             if (open == std::string::npos) {
-                out.append(text, at);
+                out += DecodeInfName(std::string_view(text).substr(at));
                 break;
             }
-            out.append(text, at, open - at);
+            out += DecodeInfName(std::string_view(text).substr(at, open - at));
             const std::size_t close = text.find('%', open + 1);
             if (close == std::string::npos) {
-                out.append(text, open);
+                out += DecodeInfName(std::string_view(text).substr(open));
                 break;
             }
             const std::string id = text.substr(open + 1, close - open - 1);
@@ -229,7 +229,7 @@ private:
             }
             for (const std::string &line : m_inf.Lines(group)) {
                 const std::vector<std::string> fields = SplitInfFields(line);
-                const std::string &name = fields.front();
+                const std::string name = DecodeInfName(fields.front());
                 if (name.empty())
                     continue;
                 CInfOperation op;
@@ -240,7 +240,8 @@ private:
                     continue;
                 }
                 if (kind == CInfOperation::CopyFile) {
-                    const std::string source = fields.size() > 1 && !fields[1].empty() ? fields[1] : name;
+                    const std::string source =
+                        fields.size() > 1 && !fields[1].empty() ? DecodeInfName(fields[1]) : name;
                     op.source = NormalPath(JoinPath(m_sourceFolder, source));
                     if (!IsInsideFolder(op.source, m_sourceFolder)) {
                         Refuse("\"" + line + "\" of " + group + " takes a file from outside the source disk");
@@ -328,16 +329,16 @@ private:
                 std::string value;
                 if (CInfFile::SplitKeyValue(fields[2], key, value) && !key.empty()) {
                     op.deleteKey = true;
-                    op.iniKey = key;
+                    op.iniKey = DecodeInfName(key);
                     op.deleteWhen = value;
                 }
                 if (fields.size() > 3 && CInfFile::SplitKeyValue(fields[3], key, value) && !key.empty()) {
+                    key = DecodeInfName(key);
                     op.writeKey = true;
+                    op.deleteKey = op.deleteKey && SameText(op.iniKey, key);
                     op.iniKey = key;
                     op.iniValue = m_inf.SubstituteStrings(value);
                 }
-                if (op.deleteKey && op.writeKey && !SameText(op.iniKey, key))
-                    op.deleteKey = false;
                 if (op.deleteKey || op.writeKey)
                     m_plan.operations.push_back(std::move(op));
             }

@@ -61,7 +61,33 @@ std::optional<std::string> DestFolder(int n, const std::string &file)
     const std::vector<std::string> lines = GetPrivateProfileSection(DestSection(n), kWhole, file);
     if (lines.empty())
         return std::nullopt;
-    return RemoveTrailingSeparator(SplitInfFields(lines.front()).back());
+    return RemoveTrailingSeparator(DecodeInfName(SplitInfFields(lines.front()).back()));
+}
+
+void LogUnwritable(std::string_view name, const std::string &file)
+{
+    VLOG("SetupFile", "\"%.*s\" cannot be written into %s.\n", static_cast<int>(name.size()), name.data(),
+         file.c_str());
+}
+
+// A "Strings" value, read back through the profile functions, which take
+// one pair of quotes around a value away.
+std::optional<std::string> StringsValue(std::string_view text)
+{
+    std::optional<std::string> value = EncodeInfName(text);
+    if (value && value->size() >= 2 && value->front() == '"' && value->back() == '"')
+        *value = '"' + *value + '"';
+    return value;
+}
+
+// The inventory's "key=value" line split at its first "=" (encoded names
+// hold none).
+std::pair<std::string_view, std::string_view> InventoryLine(std::string_view line)
+{
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos)
+        return {line, {}};
+    return {line.substr(0, eq), line.substr(eq + 1)};
 }
 
 } // namespace
@@ -101,8 +127,11 @@ HRESULT CSetupFile::CreateUninstallFile()
              m_uninstallFile.c_str());
         return E_FAIL;
     }
-    if (std::filesystem::exists(m_uninstallFile, ec))
+    if (std::filesystem::exists(m_uninstallFile, ec)) {
+        // An uninstall file written before the logs were listed learns them now.
+        RemoveProgramLogs();
         return S_FALSE;
+    }
     // The install folder may not exist yet on a first installation; the
     // levels made here are removed again on uninstall, like every folder the
     // installation creates.
@@ -113,12 +142,19 @@ HRESULT CSetupFile::CreateUninstallFile()
     std::filesystem::create_directories(std::filesystem::path(m_uninstallFile).parent_path(), ec);
 
     const std::string &f = m_uninstallFile;
-    const std::string &kor = m_options.korName;
-    const std::string &eng = m_options.engName;
+    const std::optional<std::string> kor = StringsValue(m_options.korName);
+    const std::optional<std::string> eng = StringsValue(m_options.engName);
+    const std::optional<std::string> disk = EncodeInfName(m_options.engName + " UnInstall");
+    const std::string uninstallEntry =
+        RegistryLine("HKLM", "software\\microsoft\\windows\\currentversion\\uninstall", m_options.korName);
+    if (!kor || !eng || !disk) {
+        LogUnwritable(kor ? m_options.engName : m_options.korName, f);
+        return E_FAIL;
+    }
     const bool ok =
         Write("Version", "Signature", "$CHICAGO$", f) && Write("Version", "AdvancedINF", kAdvancedInf, f) &&
-        Write("Strings", "Product", eng, f) && Write("Strings", "KorName", kor, f) &&
-        Write("Strings", "EngName", eng, f) &&
+        Write("Strings", "Product", *eng, f) && Write("Strings", "KorName", *kor, f) &&
+        Write("Strings", "EngName", *eng, f) &&
         // The prompts hold the INF string reference %KorName%, resolved
         // through "Strings" when the file runs.
         Write("BeginPromptSection", "prompt", "%KorName%(을)를 제거하시겠습니까?", f) &&
@@ -127,29 +163,35 @@ HRESULT CSetupFile::CreateUninstallFile()
         Write("EndPromptSection", "prompt", "%KorName%(이)가 제거되었습니다.", f) &&
         Write("EndPromptSection", "buttontype", "YES", f) &&
         Write("EndPromptSection", "Title", "%KorName%", f) &&
-        Write("SourceDisksNames", "1", QuoteInfField(eng + " UnInstall") + ",,0", f) &&
+        Write("SourceDisksNames", "1", QuoteInfField(*disk) + ",,0", f) &&
         Write("DefaultInstall", "BeginPrompt", "BeginPromptSection", f) &&
         Write("DefaultInstall", "EndPrompt", "EndPromptSection", f) &&
         Write("DefaultInstall", "DelDirs", "DelDirsSection", f) &&
         Write("DefaultInstall", "DelReg", "DelRegSection", f) &&
         Write("DefaultInstall", "UpdateInis", "UpdateInisSection", f) &&
         Write("DefaultInstall", "UnregisterOCXs", "UnRegisterOCXsSection", f) &&
-        Write("DefaultInstall", "CleanUp", "1", f) &&
-        AddSectionLine("DelRegSection",
-                       RegistryLine("HKLM", "software\\microsoft\\windows\\currentversion\\uninstall", kor),
-                       f);
+        Write("DefaultInstall", "CleanUp", "1", f) && AddSectionLine("DelRegSection", uninstallEntry, f);
     if (!ok)
         return E_FAIL;
     for (const std::string &folder : created)
         RegisterDestination(folder, false);
+    RemoveProgramLogs();
     return S_OK;
 }
 
 bool CSetupFile::AddSectionLine(std::string_view section, std::string_view line, const std::string &file)
 {
+    if (line.empty()) {
+        VLOG("SetupFile", "An empty line is not added to [%.*s] of %s.\n", static_cast<int>(section.size()),
+             section.data(), file.c_str());
+        return false;
+    }
+    // Lines name files, and file names differ by letter case here; the
+    // registry's names do not.
+    const bool registry = SameText(section, "DelRegSection");
     std::vector<std::string> lines = GetPrivateProfileSection(section, kWhole, file);
     for (const std::string &have : lines)
-        if (SameText(have, line))
+        if (registry ? SameText(have, line) : have == line)
             return true;
     lines.emplace_back(line);
     if (WritePrivateProfileSection(section, lines, file))
@@ -170,6 +212,11 @@ int CSetupFile::DestinationNumber(SetupTarget target, std::string_view directory
     const std::string &file = FilePath(target);
     const std::string folder = NativePath(directory);
     const std::string wanted = RemoveTrailingSeparator(folder);
+    const std::optional<std::string> field = EncodeInfName(folder);
+    if (!field) {
+        LogUnwritable(folder, file);
+        return -1;
+    }
     Write("DefaultInstall", "CustomDestination", "CustomDestinationSection", file);
 
     const int count =
@@ -178,7 +225,7 @@ int CSetupFile::DestinationNumber(SetupTarget target, std::string_view directory
         const std::optional<std::string> known = DestFolder(i, file);
         if (!known)
             break;
-        if (SameText(*known, wanted))
+        if (*known == wanted)
             return i;
     }
     // A new folder takes the next number. A hand-edited file may already use
@@ -186,9 +233,9 @@ int CSetupFile::DestinationNumber(SetupTarget target, std::string_view directory
     // overwritten, the next free number is taken.
     int n = count;
     for (std::optional<std::string> known; (known = DestFolder(n, file)); ++n)
-        if (SameText(*known, wanted))
+        if (*known == wanted)
             return n;
-    WritePrivateProfileSection(DestSection(n), {",,,," + QuoteInfField(folder)}, file);
+    WritePrivateProfileSection(DestSection(n), {",,,," + QuoteInfField(*field)}, file);
     Write("CustomDestinationSection", DestId(n), DestSection(n) + ",5", file);
     Write("DestinationDirs", DestGroup(n), DestId(n), file);
     if (target == SetupTarget::UninstallFile && !keep)
@@ -205,40 +252,86 @@ void CSetupFile::AppendToList(const std::string &file, const char *key, const st
     Write("DefaultInstall", key, list.empty() ? item : list + "," + item, file);
 }
 
+// The logs are deleted with the product's files but are no part of the
+// inventory: the installation did not put them there.
+void CSetupFile::RemoveProgramLogs()
+{
+    const int n = m_options.programLogs.empty()
+                      ? -1
+                      : DestinationNumber(SetupTarget::UninstallFile, m_options.installDir);
+    if (n < 0)
+        return;
+    AppendToList(m_uninstallFile, "Delfiles", DestGroup(n));
+    for (const std::string &log : m_options.programLogs)
+        if (const std::optional<std::string> name = InfNameField(log))
+            AddSectionLine(DestGroup(n), *name + ",,,1", m_uninstallFile);
+}
+
 void CSetupFile::RecordFile(std::string_view directory, std::string_view fileName, bool registerFlag,
-                            RecordMode mode, SetupTarget target)
+                            RecordMode mode, SetupTarget target, std::string_view waitingName)
 {
     const std::string &file = FilePath(target);
     const std::string path = JoinPath(directory, fileName);
+    const std::optional<std::string> key = EncodeInfName(path);
+    const std::optional<std::string> name = InfNameField(NativePath(fileName));
+    const std::optional<std::string> source = InfNameField(waitingName.empty() ? fileName : waitingName);
+    if (!key || !name || !source) {
+        LogUnwritable(path, file);
+        return;
+    }
     const bool recorded = !InventoryEntry(target, path).empty();
-    const std::string name = InfField(NativePath(fileName));
+    // The inventory is rewritten whole: the profile functions would take an
+    // entry that differs only in letter case for this one.
+    const auto addEntry = [&](const char *value) {
+        std::vector<std::string> lines = GetPrivateProfileSection("UnInstallFile", kWhole, file);
+        lines.push_back(*key + "=" + value);
+        if (!WritePrivateProfileSection("UnInstallFile", lines, file))
+            LogUnwritable(path, file);
+    };
     switch (mode) {
     case RECORD_INSTALLED: {
         if (recorded)
             return;
         const int n = DestinationNumber(target, directory);
+        if (n < 0)
+            return;
         AppendToList(file, "Delfiles", DestGroup(n));
         if (registerFlag)
-            AddSectionLine("UnregisterOCXsSection", "%" + DestId(n) + "%\\" + name, file);
-        Write("UnInstallFile", path, "install", file);
-        AddSectionLine(DestGroup(n), name + ",,,1", file);
+            AddSectionLine("UnregisterOCXsSection", "%" + DestId(n) + "%\\" + *name, file);
+        addEntry("install");
+        AddSectionLine(DestGroup(n), *name + ",,,1", file);
         return;
     }
     case RECORD_EXISTING:
         if (!recorded)
-            Write("UnInstallFile", path, "exist", file);
+            addEntry("exist");
         return;
     case RECORD_COPY_AT_RESTART: {
         if (!recorded)
-            Write("UnInstallFile", path, "exist", file);
+            addEntry("exist");
         // The copy is listed even for a file recorded before: an update of a
         // file in use must still reach it at the next start.
         const int n = DestinationNumber(SetupTarget::InstallFile, directory);
+        if (n < 0)
+            return;
         AppendToList(m_installFile, "Copyfiles", DestGroup(n));
-        AddSectionLine(DestGroup(n), name + ",,,1", m_installFile);
+        AddSectionLine(DestGroup(n), *source == *name ? *name + ",,,1" : *name + "," + *source + ",,1",
+                       m_installFile);
         return;
     }
     }
+}
+
+bool CSetupFile::AddComponentLine(SetupTarget target, std::string_view section, std::string_view directory,
+                                  std::string_view fileName)
+{
+    const std::optional<std::string> name = InfNameField(NativePath(fileName));
+    const int n = name ? DestinationNumber(target, directory) : -1;
+    if (n < 0) {
+        LogUnwritable(fileName, FilePath(target));
+        return false;
+    }
+    return AddSectionLine(section, "%" + DestId(n) + "%\\" + *name, FilePath(target));
 }
 
 bool CSetupFile::HasInventoryEntry(std::string_view path) const
@@ -248,7 +341,15 @@ bool CSetupFile::HasInventoryEntry(std::string_view path) const
 
 std::string CSetupFile::InventoryEntry(SetupTarget target, std::string_view path) const
 {
-    return GetPrivateProfileString("UnInstallFile", NativePath(path), "", 1024, FilePath(target));
+    const std::string native = NativePath(path);
+    const std::optional<std::string> key = EncodeInfName(native);
+    for (const std::string &line : GetPrivateProfileSection("UnInstallFile", kWhole, FilePath(target))) {
+        // Files written before names were encoded hold the path as it stands.
+        const auto [have, value] = InventoryLine(line);
+        if ((key && have == *key) || have == native)
+            return std::string(value);
+    }
+    return {};
 }
 
 bool CSetupFile::AddUninstallLine(std::string_view section, std::string_view line)
@@ -259,7 +360,19 @@ bool CSetupFile::AddUninstallLine(std::string_view section, std::string_view lin
 std::string CSetupFile::RegistryLine(std::string_view rootName, std::string_view key,
                                      std::string_view valueName)
 {
-    return std::string(rootName) + "," + QuoteInfField(key) + "," + QuoteInfField(valueName);
+    const std::string line = RegistryKeyLine(rootName, key);
+    const std::optional<std::string> name = EncodeInfName(valueName);
+    if (line.empty() || !name)
+        return {};
+    return line + "," + QuoteInfField(*name);
+}
+
+std::string CSetupFile::RegistryKeyLine(std::string_view rootName, std::string_view key)
+{
+    const std::optional<std::string> encoded = EncodeInfName(key);
+    if (!encoded)
+        return {};
+    return std::string(rootName) + "," + QuoteInfField(*encoded);
 }
 
 std::string CSetupFile::WinIniLine(std::string_view section, std::string_view key)
@@ -274,8 +387,12 @@ std::string CSetupFile::SystemIniLine(std::string_view section, std::string_view
 
 std::string CSetupFile::PrivateIniLine(std::string_view file, std::string_view section, std::string_view key)
 {
-    return InfField(NativePath(file)) + "," + InfField(section) + "," + InfField(std::string(key) + "=*") +
-           ",";
+    const std::optional<std::string> fileField = InfNameField(NativePath(file));
+    const std::optional<std::string> sectionField = InfNameField(section);
+    const std::optional<std::string> keyText = EncodeInfName(key);
+    if (!fileField || !sectionField || !keyText)
+        return {};
+    return *fileField + "," + *sectionField + "," + InfField(*keyText + "=*") + ",";
 }
 
 HandOverResult CSetupFile::HandOver()

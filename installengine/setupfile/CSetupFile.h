@@ -16,11 +16,18 @@
 // "Dest<n>" names the folder, "CustomDestinationSection" maps "4900<n>" to it
 // and "DestinationDirs" maps the file group "DestGrp<n>" to "4900<n>".
 //
+// Paths are compared exactly, letter case included: on this file system
+// "Data" and "data" are two folders. Names go into the lines as InfLine.h
+// encodes them, so the runner reads back exactly the name, also one that
+// CP949 cannot hold; a name no line can hold (a line break) is not written
+// and the call fails.
+//
 // Only the install worker's thread uses one object; texts are UTF-8.
 #include "platform/Win32Types.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace installengine {
 
@@ -38,6 +45,9 @@ struct CSetupFileOptions {
     std::string runOnceName = "VelmorInstaller";
     // Caption of the restart question and its refusal message: "Mirvane" or "펠룬".
     std::string caption = "Mirvane";
+    // The logs the installed programs write into the install folder: the
+    // uninstall file removes them with the folder.
+    std::vector<std::string> programLogs = {"velmor.log", "mirvane.log"};
 };
 
 // Which file a record goes to.
@@ -87,7 +97,9 @@ public:
     HRESULT CreateUninstallFile();
 
     // Adds `line` to `section` of `file` unless the section already holds it
-    // (compared without regard to case). False when the file cannot be written.
+    // (compared exactly; in "DelRegSection" without regard to case, as the
+    // registry compares its names). False for an empty line or when the file
+    // cannot be written.
     static bool AddSectionLine(std::string_view section, std::string_view line, const std::string &file);
 
     // Gives `directory` its number in both files (registering it where it is
@@ -98,7 +110,7 @@ public:
     void RegisterDestination(std::string_view directory, bool keep);
 
     // The number of `directory` in `target`, registering it with `keep` when
-    // it is new there.
+    // it is new there; -1 when no line can hold its name.
     int DestinationNumber(SetupTarget target, std::string_view directory, bool keep = true);
 
     // Records `fileName` in `directory` with `mode` in `target`:
@@ -107,12 +119,18 @@ public:
     //     with `registerFlag` the file joins "UnregisterOCXsSection";
     //   RECORD_EXISTING: inventory = "exist";
     //   RECORD_COPY_AT_RESTART: inventory = "exist"; in the install file the
-    //     group joins "Copyfiles" and the file joins the group.
+    //     group joins "Copyfiles" and the file joins the group, copied from
+    //     `waitingName` beside the install file (default: `fileName`).
     // A file that already has an inventory entry in `target` keeps it and is
     // not recorded again; a copy or deletion at the next start is still
     // listed in the install file.
     void RecordFile(std::string_view directory, std::string_view fileName, bool registerFlag, RecordMode mode,
-                    SetupTarget target);
+                    SetupTarget target, std::string_view waitingName = {});
+
+    // Adds "%4900<n>%\<fileName>" to `section` of `target`: a component that
+    // "RegisterOCXs" or "UnregisterOCXs" names.
+    bool AddComponentLine(SetupTarget target, std::string_view section, std::string_view directory,
+                          std::string_view fileName);
 
     // Whether the uninstall file's inventory has an entry for `path`.
     bool HasInventoryEntry(std::string_view path) const;
@@ -123,10 +141,13 @@ public:
     // "UpdateInisSection", "UnregisterOCXsSection", "DelDirsSection").
     bool AddUninstallLine(std::string_view section, std::string_view line);
 
-    // The uninstall lines of the install actions:
+    // The uninstall lines of the install actions, "" when a name cannot be
+    // held (AddUninstallLine refuses that):
     // "HKLM,"key","name"" into "DelRegSection";
     static std::string RegistryLine(std::string_view rootName, std::string_view key,
                                     std::string_view valueName);
+    // "HKLM,"key"" into "DelRegSection": the whole key;
+    static std::string RegistryKeyLine(std::string_view rootName, std::string_view key);
     // "<Windows folder>/win.ini,section,key=*," into "UpdateInisSection";
     static std::string WinIniLine(std::string_view section, std::string_view key);
     // the same for system.ini ("drivers32" entries of codecs);
@@ -149,6 +170,8 @@ public:
 
 private:
     void AppendToList(const std::string &file, const char *key, const std::string &item);
+    // The program logs of the install folder join the uninstall file's deletions.
+    void RemoveProgramLogs();
 
     CSetupFileOptions m_options;
     std::string m_installFile;

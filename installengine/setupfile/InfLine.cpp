@@ -1,11 +1,64 @@
 #include "InfLine.h"
 
+#include "platform/CodePage.h"
+
+#include <cctype>
+#include <cstdio>
+#include <utility>
+
 namespace installengine {
 namespace {
 
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
+}
+
+// The code point of the UTF-8 sequence at `at` and its length in bytes;
+// nothing for bytes that are no UTF-8 (also overlong forms and surrogates).
+std::optional<std::pair<char32_t, std::size_t>> NextCodePoint(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80)
+        return std::pair{char32_t{lead}, std::size_t{1}};
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size())
+        return std::nullopt;
+    char32_t cp = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return std::nullopt;
+        cp = (cp << 6) | (byte(at + i) & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return std::nullopt;
+    return std::pair{cp, length};
+}
+
+void AppendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool HoldsInCp949(std::string_view text)
+{
+    return platform::AnsiToUtf8(platform::Utf8ToAnsi(text)) == text;
 }
 
 } // namespace
@@ -74,9 +127,74 @@ std::string QuoteInfField(std::string_view text)
 
 std::string InfField(std::string_view text)
 {
-    const bool needsQuotes = text.find_first_of(",;\"") != std::string_view::npos ||
-                             (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back())));
+    // A line that begins with "[" would be read as a section header.
+    const bool needsQuotes =
+        text.find_first_of(",;\"") != std::string_view::npos ||
+        (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back()) || text.front() == '['));
     return needsQuotes ? QuoteInfField(text) : std::string(text);
+}
+
+std::optional<std::string> EncodeInfName(std::string_view name)
+{
+    // Mostly every character fits: then only the syntax characters matter.
+    const bool allHeld = HoldsInCp949(name);
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t at = 0; at < name.size();) {
+        const auto next = NextCodePoint(name, at);
+        if (!next || next->first < 0x20 || next->first == 0x7F)
+            return std::nullopt;
+        const auto [cp, length] = *next;
+        const std::string_view character = name.substr(at, length);
+        const bool edgeBlank = cp == ' ' && (at == 0 || at + length == name.size());
+        if (cp == '<' || cp == '=' || cp == '%' || edgeBlank ||
+            (!allHeld && cp >= 0x80 && !HoldsInCp949(character))) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "<U+%04X>", static_cast<unsigned>(cp));
+            out += escaped;
+        } else {
+            out += character;
+        }
+        at += length;
+    }
+    return out;
+}
+
+std::optional<std::string> InfNameField(std::string_view name)
+{
+    std::optional<std::string> encoded = EncodeInfName(name);
+    if (encoded)
+        *encoded = InfField(*encoded);
+    return encoded;
+}
+
+std::string DecodeInfName(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (text.compare(at, 3, "<U+") == 0) {
+            std::size_t end = at + 3;
+            char32_t cp = 0;
+            while (end < text.size() && end - at - 3 < 6 &&
+                   std::isxdigit(static_cast<unsigned char>(text[end]))) {
+                const char c = text[end++];
+                cp = cp * 16 + static_cast<char32_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+            }
+            const std::size_t digits = end - at - 3;
+            // Control characters are never written so; a file that holds
+            // one so gets the text as it stands, never a line break or a
+            // zero inside a name.
+            if (digits >= 4 && end < text.size() && text[end] == '>' && cp >= 0x20 && cp != 0x7F &&
+                cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+                AppendUtf8(out, cp);
+                at = end + 1;
+                continue;
+            }
+        }
+        out += text[at++];
+    }
+    return out;
 }
 
 } // namespace installengine

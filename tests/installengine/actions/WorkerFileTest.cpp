@@ -185,14 +185,22 @@ TEST_F(WorkerFileTest, CabinetsAreExtractedIntoTheDestination)
 // the installation made.
 TEST_F(WorkerFileTest, AProgramInUseIsReplacedAtTheNextStart)
 {
-    Put(Dir("bin/Velmor.exe"), Read(WORKER_PROBE_1));
-    std::filesystem::permissions(Dir("bin/Velmor.exe"), std::filesystem::perms::owner_all);
+    // Two programs of one name in two folders, each replaced by its own file.
+    for (const char *path : {"bin/Velmor.exe", "bin2/Velmor.exe"}) {
+        Put(Dir(path), Read(WORKER_PROBE_1));
+        std::filesystem::permissions(Dir(path), std::filesystem::perms::owner_all);
+    }
     ChildProgram running(Dir("bin/Velmor.exe"), {"--sleep", "60"}, m_env.Root());
-    ASSERT_TRUE(running.Started());
+    ChildProgram running2(Dir("bin2/Velmor.exe"), {"--sleep", "60"}, m_env.Root());
+    ASSERT_TRUE(running.Started() && running2.Started());
     m_script
         .Item("Install_File", "Program",
               {{"Src", ServeFile("Velmor-2.0.exe", WORKER_PROBE_2)},
                {"DestDir", "%INSTALL_DIR%\\bin"},
+               {"Filename", "Velmor.exe"}})
+        .Item("Install_File", "Program2",
+              {{"Src", Serve("Velmor-b.exe", "second program")},
+               {"DestDir", "%INSTALL_DIR%\\bin2"},
                {"Filename", "Velmor.exe"}})
         .Item("Install_File", "Notes",
               {{"Src", Serve("notes.txt", "new notes")},
@@ -219,17 +227,19 @@ TEST_F(WorkerFileTest, AProgramInUseIsReplacedAtTheNextStart)
 
     const std::string copies =
         platform::GetPrivateProfileString("DefaultInstall", "Copyfiles", "", 1024, InstallFile());
-    ASSERT_FALSE(copies.empty());
-    EXPECT_EQ(Section(copies, InstallFile()), std::vector<std::string>{"Velmor.exe,,,1"});
+    EXPECT_EQ(copies, "DestGrp0,DestGrp1");
+    EXPECT_EQ(Section("DestGrp0", InstallFile()), std::vector<std::string>{"Velmor.exe,,,1"});
     EXPECT_EQ(ReadString(RegRoot::HKLM, CRunOnce::kKey, "VelmorInstaller"),
               std::string(CSetupFile::kCommandPrefix) + " " + InstallFile());
     EXPECT_TRUE(Exists(CRunOnce::AutostartEntryPath()));
 
     // The next login, after the program has ended.
     running.Kill();
+    running2.Kill();
     const ProgramResult login = RunProgram(ProgramPath("runonce.exe"), {}, m_env.Root(), {}, 60000);
     EXPECT_EQ(login.exitCode, 0) << login.err;
     EXPECT_EQ(Version(Dir("bin/Velmor.exe")), "2.0.0.0") << login.err;
+    EXPECT_EQ(Read(Dir("bin2/Velmor.exe")), "second program");
     EXPECT_TRUE(Runnable(Dir("bin/Velmor.exe")));
     EXPECT_FALSE(Exists(InstallFile()));
     EXPECT_FALSE(ReadString(RegRoot::HKLM, CRunOnce::kKey, "VelmorInstaller"));

@@ -357,6 +357,7 @@ TEST_F(WorkerTest, DestinationsOutsideTheInstallationsFoldersAreRefused)
         {"%INSTALL_DIR%", "sub\\evil.dll"},
         {"%INSTALL_DIR%", ".."},
         {"%INSTALL_DIR%", "../../../.bashrc"},
+        {"%INSTALL_DIR%", "tab\tin name.txt"}, // no setup-file line can hold it
     };
     int run = 0;
     for (const auto &[dir, name] : bad) {
@@ -370,6 +371,9 @@ TEST_F(WorkerTest, DestinationsOutsideTheInstallationsFoldersAreRefused)
         EXPECT_EQ(RunWorker(options), INSTALL_WORKER_ERROR);
     }
     EXPECT_TRUE(Site().RequestsFor("/evil.bin").empty());
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::string>{"tab?in name.txt : 설치 정보 파일에 기록할 수 없는 이름이 있어 "
+                                       "설치하지 않습니다."});
     EXPECT_FALSE(Exists(m_env.Path("home") + "/.bashrc"));
     EXPECT_FALSE(Exists(m_env.Path("home") + "/.local/.config"));
     EXPECT_FALSE(Exists(m_installDir));

@@ -1,5 +1,6 @@
 #include "CInfRunner.h"
 #include "CLogFile.h"
+#include "CSetupFile.h"
 
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
@@ -57,6 +58,12 @@ protected:
         if (FAILED(platform::RegistryKey::Open(RegRoot::HKLM, key, k)))
             return std::nullopt;
         return k.ReadString(name);
+    }
+
+    // The engine's setup files, the uninstall file in "app".
+    CSetupFile Setup() const
+    {
+        return CSetupFile({"벨모어", "Velmor", m_env.Path("tmp"), m_env.Path("app")});
     }
 
     EngineTestEnv m_env{"inf"};
@@ -313,4 +320,81 @@ TEST(InfLaunchCommandTest, TheWholeRestIsTheFile)
     EXPECT_FALSE(CInfRunner::ParseLaunchCommand("advpack.dll,LaunchINFSection", path, section));
     EXPECT_FALSE(CInfRunner::ParseLaunchCommand("advpack.dll,LaunchINFSectionEx " + file, path, section));
     EXPECT_FALSE(CInfRunner::ParseLaunchCommand("shell32.dll,Control_RunDLL x", path, section));
+}
+
+// Folders and files that differ only in letter case are two here: the
+// uninstall removes what was installed and leaves the user's own.
+TEST_F(InfRunnerTest, TheEngineRecordsFoldersAndFilesWithTheirLetterCase)
+{
+    for (const char *sub : {"app/Data", "app/data"})
+        std::filesystem::create_directories(m_env.Path(sub));
+    for (const char *sub : {"app/Data/x.ini", "app/data/x.ini", "app/data/Readme.txt", "app/data/README.txt"})
+        WriteFile(sub, sub);
+    CSetupFile setup = Setup();
+    ASSERT_EQ(setup.CreateUninstallFile(), S_OK);
+    setup.RegisterDestination(m_env.Path("app/Data"), true);
+    setup.RecordFile(m_env.Path("app/Data"), "x.ini", false, RECORD_EXISTING, SetupTarget::UninstallFile);
+    setup.RegisterDestination(m_env.Path("app/data"), false);
+    for (const char *name : {"x.ini", "Readme.txt"})
+        setup.RecordFile(m_env.Path("app/data"), name, false, RECORD_INSTALLED, SetupTarget::UninstallFile);
+
+    m_env.Answer({platform::IDYES});
+    EXPECT_EQ(CInfRunner::Run(setup.UninstallFilePath()), S_OK);
+    EXPECT_TRUE(Exists("app/Data/x.ini"));
+    EXPECT_TRUE(Exists("app/data/README.txt"));
+    EXPECT_FALSE(Exists("app/data/x.ini"));
+    EXPECT_FALSE(Exists("app/data/Readme.txt"));
+}
+
+// Names reach the runner exactly as the engine had them: characters CP949
+// cannot hold, the line syntax's own characters, string references. The
+// copy at the next start and the uninstall find the folders that exist, and
+// only what was recorded goes.
+TEST_F(InfRunnerTest, NamesTheEngineWritesComeBackExactly)
+{
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"Masaüstü", "Velmor.desktop"},
+        {"Área, \"de\"; trabalho", "a,b;\"c\".dll"},
+        {"100%Product%", "[x] = y.txt"},
+        {"<U+0041> ", " lead.txt"},
+    };
+    const std::string key = "Software\\Quenta\\Velmor";
+    const std::vector<std::string> values = {"x\",\"y;z", "a = b", "%Product%", "\";", "<U+0041>"};
+    std::filesystem::create_directories(m_env.Path("app/Masaustu"));
+    WriteFile("app/Masaustu/Velmor.desktop", "the user's");
+    WriteValue(key.c_str(), "Velmor", "kept");
+    WriteValue((key + "\\Other").c_str(), "", "kept");
+    CSetupFile setup = Setup();
+    ASSERT_EQ(setup.CreateInstallFile(), S_OK);
+    ASSERT_EQ(setup.CreateUninstallFile(), S_OK);
+    for (const auto &[folder, file] : files) {
+        const std::string dir = m_env.Path("app/" + folder);
+        std::filesystem::create_directories(dir);
+        WriteFile("app/" + folder + "/" + file, "old");
+        WriteFile("tmp/" + file, folder);
+        setup.RegisterDestination(dir, false);
+        EXPECT_EQ(setup.DestinationNumber(SetupTarget::UninstallFile, dir),
+                  setup.DestinationNumber(SetupTarget::UninstallFile, dir + "/"));
+        setup.RecordFile(dir, file, false, RECORD_INSTALLED, SetupTarget::UninstallFile);
+        setup.RecordFile(dir, file, false, RECORD_COPY_AT_RESTART, SetupTarget::UninstallFile);
+    }
+    for (const std::string &value : values) {
+        WriteValue(key.c_str(), value.c_str(), "1");
+        WriteValue((key + "\\" + value).c_str(), "", "1");
+        setup.AddUninstallLine("DelRegSection", CSetupFile::RegistryLine("HKLM", key, value));
+        setup.AddUninstallLine("DelRegSection", CSetupFile::RegistryKeyLine("HKLM", key + "\\" + value));
+    }
+
+    EXPECT_EQ(CInfRunner::Run(setup.InstallFilePath()), S_OK);
+    for (const auto &[folder, file] : files)
+        EXPECT_EQ(TestDir::Read(m_env.Path("app/" + folder + "/" + file)), folder);
+    m_env.Answer({platform::IDYES});
+    EXPECT_EQ(CInfRunner::Run(setup.UninstallFilePath()), S_OK);
+    for (const auto &[folder, file] : files)
+        EXPECT_FALSE(Exists("app/" + folder)) << folder;
+    for (const std::string &value : values)
+        EXPECT_FALSE(ReadValue(key.c_str(), value.c_str())) << value;
+    EXPECT_EQ(TestDir::Read(m_env.Path("app/Masaustu/Velmor.desktop")), "the user's");
+    EXPECT_EQ(ReadValue(key.c_str(), "Velmor"), "kept");
+    EXPECT_EQ(ReadValue((key + "\\Other").c_str(), ""), "kept");
 }

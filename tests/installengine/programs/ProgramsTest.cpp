@@ -227,6 +227,9 @@ TEST_F(ProgramsTest, TheUninstallFileRemovesWhatWasInstalled)
     setup.AddUninstallLine("UpdateInisSection", CSetupFile::WinIniLine("Velmor", "Path"));
     // Nothing waits for the next start.
     ASSERT_EQ(setup.HandOver(), HandOverResult::Complete);
+    // The logs the programs write beside themselves go with the folder.
+    for (const char *log : {"/velmor.log", "/mirvane.log"})
+        Put(app + log, "log");
 
     // The uninstall entry's command text, as the desktop starts it.
     m_env.Set("VELMOR_MESSAGEBOX_ANSWERS", "6");
