@@ -273,7 +273,7 @@ CUrlRequest::Result CUrlRequest::Perform(const std::string &url, const Options &
     if (transfer.sinkThrew && result.code == CURLE_OK)
         result.code = CURLE_WRITE_ERROR;
     result.errorText = transfer.redirectRefused ? "The answer redirected to an address that is not allowed."
-                       : errorText[0]             ? errorText
-                                                  : curl_easy_strerror(result.code);
+                       : errorText[0]           ? errorText
+                                                : curl_easy_strerror(result.code);
     return result;
 }

@@ -62,10 +62,10 @@ public:
     struct Result {
         bool initFailed = false; // no curl handle could be made
         CURLcode code = CURLE_OK;
-        bool responded = false;  // the final answer's headers were in
-        bool sinkFailed = false; // a sink call threw; the transfer was stopped
+        bool responded = false;       // the final answer's headers were in
+        bool sinkFailed = false;      // a sink call threw; the transfer was stopped
         bool redirectRefused = false; // followRedirect refused where it led
-        std::string errorText;   // curl's own description of a failure
+        std::string errorText;        // curl's own description of a failure
     };
 
     // Size of the receive buffer curl fills per callback.
