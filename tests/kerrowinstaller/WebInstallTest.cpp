@@ -47,6 +47,7 @@ struct ScriptParts {
     std::string installPath;
     std::string files = "Program\n";
     std::string inis = "Config\n";
+    std::string application; // more lines of [application]
     std::string extra;
 };
 
@@ -69,9 +70,8 @@ std::string MakeScript(const ScriptParts &p)
            p.installPath +
            "\n"
            "Install_File=Files\nInstall_Reg=Regs\nInstall_Link=Links\nInstall_Codec=Codecs\n"
-           "Update_Ini=Inis\nUninstallFile=Uninstalls\nUninstallShortCut=UninstallLink\n"
-           "\n[Files]\n" +
-           p.files +
+           "Update_Ini=Inis\nUninstallFile=Uninstalls\nUninstallShortCut=UninstallLink\n" +
+           p.application + "\n[Files]\n" + p.files +
            "\n[Program]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\nFilename=Velmor.exe\n"
            "\n[Regs]\nVersionValue\n"
            "\n[VersionValue]\nRootKey=%HKCU%\nSubKey=Software\\Quenta\\Velmor\nValName=Version\n"
@@ -120,7 +120,8 @@ protected:
     {
         App<QApplication>();
         env.Serve("/files/Velmor.exe", kProgram);
-        control.Attach(CInstaller::Create(env.Site().BaseUrl(), std::make_unique<CInstallWindows>()));
+        control.Attach(CInstaller::Create(env.Site().BaseUrl(), BuildSitePublicKey(),
+                                          std::make_unique<CInstallWindows>()));
     }
 
     void ServeScript(const ScriptParts &parts = ScriptParts())
@@ -327,7 +328,9 @@ TEST_F(WebInstall, APageCannotChooseAScriptProgramOrArgumentsOutsideTheRules)
 
 TEST_F(WebInstall, LaunchOutcomes)
 {
-    ServeScript();
+    ScriptParts parts;
+    parts.application = "Startable=Other.exe, Mirvane.cfg\n";
+    ServeScript(parts);
     ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
 
     // The program is not there.
@@ -435,7 +438,8 @@ TEST_F(WebInstall, AFailureBeforeTheUninstallFileExistsHasNothingToRollBack)
 {
     ScriptParts parts;
     parts.files = "Program\nMissing\n";
-    parts.extra = "\n[Missing]\nSrc=@SITE@/files/missing.bin\nDestDir=%INSTALL_DIR%\nFilename=missing.bin\n";
+    parts.extra = "\n[Missing]\nSrc=@SITE@/files/missing.bin\nSHA256=" + std::string(64, '0') +
+                  "\nDestDir=%INSTALL_DIR%\nFilename=missing.bin\n";
     ServeScript(parts);
     env.Site().Answer("/files/missing.bin", "not here", 404);
     const auto [hr, result] = Install(1, 0);
@@ -496,9 +500,9 @@ TEST_F(WebInstall, ItemsAreSelectedByTheirSystemFilterAlone)
         "\n[ForXp]\nInstallOS=%WIN_XP%\nSrc=@SITE@/files/xp.txt\nDestDir=%INSTALL_DIR%\nFilename=xp.txt\n"
         "\n[ForAll]\nVersion=99.0\nInstallOS=%WIN_XP%, %win_all%\nSrc=@SITE@/files/all.txt\n"
         "DestDir=%INSTALL_DIR%\nFilename=all.txt\n";
-    ServeScript(parts);
     env.Serve("/files/xp.txt", "xp");
     env.Serve("/files/all.txt", "all");
+    ServeScript(parts);
     ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
     EXPECT_FALSE(fs::exists(InstallDir() + "/xp.txt")) << "this system is no Windows XP";
     EXPECT_TRUE(fs::exists(InstallDir() + "/all.txt")) << "any version is taken on a first installation";
@@ -532,4 +536,68 @@ TEST_F(WebInstall, HostileScriptsInstallNothingOutsideTheirFolders)
         EXPECT_TRUE(WaitFor([&] { return !fs::exists(InstallDir()); })) << c.what;
         EXPECT_FALSE(KeyExists(RegRoot::HKLM, kUninstallKey)) << c.what;
     }
+}
+
+TEST_F(WebInstall, OnlyTheServicesSignedScriptWithDigestsIsInstalled)
+{
+    ServiceSite other(fs::path(env.Path("other-site")));
+    const std::string sig = std::string(kScriptUrlPath) + ".sig";
+    ScriptParts noDigest;
+    noDigest.files = "Program\nPlain\n";
+    noDigest.extra = "\n[Plain]\nSrc=@SITE@/files/plain.txt\nDestDir=%INSTALL_DIR%\nFilename=plain.txt\n";
+    ScriptParts wrongDigest;
+    wrongDigest.files = "Program\nChanged\n";
+    wrongDigest.extra = "\n[Changed]\nSrc=@SITE@/files/Velmor.exe\nSHA256=" + std::string(64, 'a') +
+                        "\nDestDir=%INSTALL_DIR%\nFilename=changed.sh\n";
+    const struct {
+        const char *what;
+        std::function<void()> serve;
+        const char *result;
+        bool scriptOnly; // nothing but the script and its signature asked for
+    } cases[] = {
+        {"no signature", [&] { env.Site().Answer(sig, "not here", 404); }, "fail=script", true},
+        {"a wrong one", [&] { env.Site().Answer(sig, std::string(64, 'x')); }, "fail=script", true},
+        {"redirected off the site",
+         [&] {
+             other.Answer(kScriptUrlPath, MakeScript(ScriptParts()));
+             env.Site().AnswerWith(kScriptUrlPath,
+                                   R"({"redirect": ")" + other.BaseUrl() + kScriptUrlPath + "\"}");
+         },
+         "fail=script", true},
+        {"an item without SHA256", [&] { ServeScript(noDigest); }, "Fail", true},
+        {"an item of another digest", [&] { ServeScript(wrongDigest); }, "Fail", false},
+    };
+    for (const auto &c : cases) {
+        ServeScript();
+        c.serve();
+        const std::size_t before = env.Site().Requests().size();
+        EXPECT_EQ(Install(1, 0).second, c.result) << c.what;
+        const std::vector<ServiceSite::Request> requests = env.Site().Requests();
+        for (std::size_t i = before; c.scriptOnly && i < requests.size(); ++i)
+            EXPECT_TRUE(requests[i].path == kScriptUrlPath || requests[i].path == sig) << c.what;
+        EXPECT_TRUE(other.Requests().empty()) << c.what;
+        EXPECT_TRUE(WaitFor([&] { return !fs::exists(InstallDir()); })) << c.what;
+        env.Site().Forget(sig);
+        env.Site().Forget(kScriptUrlPath);
+    }
+}
+
+TEST_F(WebInstall, TheUninstallDeletesTheEntryOfItsOwnNameAlone)
+{
+    // A name whose quote and semicolon, unquoted, would leave the uninstall
+    // line naming the whole uninstall key.
+    const std::string name = "\";벨모";
+    const std::string uninstall = "software\\Microsoft\\windows\\currentversion\\uninstall";
+    platform::RegistryKey neighbour;
+    ASSERT_EQ(platform::RegistryKey::Create(RegRoot::HKLM, uninstall + "\\Other", neighbour), S_OK);
+    neighbour.WriteString("DisplayName", "Other");
+    ServeScript();
+    Put(&IInstaller::put_ProgKorName, name);
+    ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
+    env.Set("VELMOR_MESSAGEBOX_ANSWERS", "IDYES,IDOK");
+    EXPECT_EQ(platform::RunCommandText(Reg(RegRoot::HKLM, uninstall + "\\" + name, "UninstallString"),
+                                       std::string(), true),
+              0);
+    EXPECT_FALSE(KeyExists(RegRoot::HKLM, uninstall + "\\" + name));
+    EXPECT_EQ(Reg(RegRoot::HKLM, uninstall + "\\Other", "DisplayName"), "Other");
 }
