@@ -167,7 +167,8 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     EXPECT_EQ(machine.RegistryString(RegRoot::HKCU, "Software\\Quenta\\Velmor", "install_path"), dir);
 
     // Any page's links to the helper programs installed beside the product,
-    // or to the product without its updater, run nothing.
+    // to the product without its updater, or with an on-air address on the
+    // user's own network, run nothing.
     const std::string ran = machine.Path("ran");
     const std::string addRunOnce = "&Waiting=1&Argument=add%20HKLM%5CSOFTWARE%5CMicrosoft%5CWindows%5C"
                                    "CurrentVersion%5CRunOnce%20/v%20x%20/d%20%22touch%20" +
@@ -180,7 +181,8 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
           std::string("kerrow:launch?ExeName=regsvr32.exe&Waiting=1&Argument=/s%20x.so&Launcher=1"),
           std::string("kerrow:launch?ExeName=rundll32.exe&Waiting=1&Argument=advpack.dll,LaunchINFSection%20x"
                       "&Launcher=1"),
-          std::string("kerrow:launch?ExeName=Velmor.exe&Waiting=1&Argument=/u%20-start%201&Launcher=1")}) {
+          std::string("kerrow:launch?ExeName=Velmor.exe&Waiting=1&Argument=/u%20-start%201&Launcher=1"),
+          std::string("kerrow:launch?Start=1&OnAirURL=http%3A%2F%2F192.168.0.1%2Freboot&Launcher=1")}) {
         r = machine.Open(link);
         EXPECT_NE(r.out.find("result: Fail"), std::string::npos) << link << "\n" << r.out << r.err;
     }
