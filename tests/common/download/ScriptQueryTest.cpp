@@ -49,22 +49,6 @@ TEST_F(ScriptFetch, FailuresLeaveTheUrlAlone)
     EXPECT_EQ(Boxes()[0].caption, "Mirvane");
 }
 
-TEST_F(ScriptFetch, RedirectsAreFollowedOnlyWhereTheDownloaderAllows)
-{
-    site().Answer("/update/Velmor.kus", kScript);
-    site().Answer("/away/Velmor.kus", kScript);
-    site().AnswerWith("/update/here.kus", R"({"redirect": "/update/Velmor.kus"})");
-    site().AnswerWith("/update/away.kus", R"({"redirect": ")" + Url("/away/Velmor.kus") + R"("})");
-    downloader.limits.followRedirect = [this](const std::string &url) {
-        return url.starts_with(Url("/update/"));
-    };
-    std::string here = Url("/update/here.kus");
-    std::string away = Url("/update/away.kus");
-    EXPECT_TRUE(downloader.FetchScript(here));
-    EXPECT_FALSE(downloader.FetchScript(away));
-    EXPECT_TRUE(site().RequestsFor("/away/Velmor.kus").empty()) << "no request where it was not allowed";
-}
-
 TEST_F(ScriptFetch, DroppedScriptIsAFailedRead)
 {
     site().AnswerWith("/update/cut.kus",
