@@ -10,6 +10,7 @@
 #include "KerrowGuids.h"
 
 #include "CLogFile.h"
+#include "SitePublicKey.h"
 
 #include "platform/GuiMessageBox.h"
 
@@ -85,8 +86,12 @@ KERROW_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv
         std::string base = RegisteredServiceBase();
         if (base.empty())
             base = VELMOR_SERVICE_URL;
-        CInstallerFactory *factory = CInstallerFactory::Create(
-            std::move(base), [] { return std::unique_ptr<IInstallWindows>(new CInstallWindows); });
+        std::string key = RegisteredPublicKey();
+        if (key.empty())
+            key = kSitePublicKey;
+        CInstallerFactory *factory = CInstallerFactory::Create(std::move(base), std::move(key), [] {
+            return std::unique_ptr<IInstallWindows>(new CInstallWindows);
+        });
         if (factory == nullptr)
             return E_OUTOFMEMORY;
         const HRESULT hr = factory->QueryInterface(riid, ppv);
@@ -107,7 +112,7 @@ KERROW_EXPORT HRESULT DllRegisterServer()
         if (path.empty())
             return E_UNEXPECTED;
         const std::string host = (std::filesystem::path(path).parent_path() / "KerrowHost.exe").string();
-        return RegisterInstallerServer({path, host, ServiceBaseToRecord()});
+        return RegisterInstallerServer({path, host, ServiceBaseToRecord(), kSitePublicKey});
     } catch (const std::bad_alloc &) {
         return E_OUTOFMEMORY;
     } catch (...) {

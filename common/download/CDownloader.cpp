@@ -112,6 +112,7 @@ CUrlRequest::Options RequestOptions(const CDownloader::Limits &limits, const cha
     options.stallTimeoutSeconds = limits.stallTimeoutSeconds;
     options.totalTimeoutMs = totalTimeoutMs;
     options.maxRedirects = limits.maxRedirects;
+    options.followRedirect = limits.followRedirect;
     return options;
 }
 

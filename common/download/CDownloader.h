@@ -18,6 +18,7 @@
 #include "platform/Win32Event.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CDownloader {
@@ -37,6 +38,10 @@ public:
         std::int64_t maxScriptBytes = 16 * 1024 * 1024;
         std::int64_t maxQueryBytes = 1024 * 1024;
         std::int64_t maxFileBytes = std::int64_t(4) * 1024 * 1024 * 1024;
+        // When set, redirects are followed only to the URLs it accepts (the
+        // web launcher keeps its script fetches on the service site); any
+        // other redirect fails the fetch before its request goes out.
+        std::function<bool(const std::string &url)> followRedirect;
     };
 
     explicit CDownloader(std::string messageCaption) : m_caption(std::move(messageCaption)) {}

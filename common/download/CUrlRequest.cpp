@@ -10,10 +10,13 @@ namespace {
 
 struct Transfer {
     CUrlRequest::ISink &sink;
+    const CUrlRequest::Options &options;
+    CURL *curl = nullptr;
     CUrlRequest::Response response;
-    bool hasLocation = false;
+    std::string location;
     bool responded = false;
     bool sinkThrew = false;
+    bool redirectRefused = false;
 };
 
 std::string_view Trim(std::string_view s)
@@ -56,7 +59,7 @@ bool StartAnswer(std::string_view line, Transfer &t)
     if (line.size() < 5 || line.substr(0, 5) != "HTTP/")
         return false;
     t.response = CUrlRequest::Response();
-    t.hasLocation = false;
+    t.location.clear();
     const std::size_t blank = line.find(' ');
     if (blank != std::string_view::npos) {
         long status = 0;
@@ -91,8 +94,14 @@ void ReadHeader(std::string_view line, Transfer &t)
     } else if (NameIs(name, "last-modified")) {
         r.lastModified = std::string(value);
     } else if (NameIs(name, "location")) {
-        t.hasLocation = !value.empty();
+        t.location = std::string(value);
     }
+}
+
+bool IsRedirect(const Transfer &t)
+{
+    const long s = t.response.status;
+    return s >= 300 && s < 400 && s != 304 && !t.location.empty();
 }
 
 // Whether curl goes on to another request after this answer: a redirect it
@@ -102,7 +111,36 @@ bool IsInterim(const Transfer &t)
     const long s = t.response.status;
     if (s >= 100 && s < 200)
         return true;
-    return s >= 300 && s < 400 && s != 304 && t.hasLocation;
+    return IsRedirect(t);
+}
+
+// Where the redirect of this answer leads: its Location resolved against the
+// URL that gave it, as curl resolves it to follow; empty when it cannot be.
+std::string RedirectTarget(const Transfer &t)
+{
+    const char *current = nullptr;
+    if (curl_easy_getinfo(t.curl, CURLINFO_EFFECTIVE_URL, &current) != CURLE_OK || current == nullptr)
+        return std::string();
+    platform::CurlUrl url(curl_url());
+    char *text = nullptr;
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, current, 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, t.location.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(url.get(), CURLUPART_URL, &text, 0) != CURLUE_OK)
+        return std::string();
+    const platform::CurlText owned(text);
+    return owned.get();
+}
+
+// A redirect the options do not allow ends the transfer here.
+bool RedirectAllowed(Transfer &t)
+{
+    if (!IsRedirect(t) || !t.options.followRedirect)
+        return true;
+    const std::string target = RedirectTarget(t);
+    if (!target.empty() && t.options.followRedirect(target))
+        return true;
+    t.redirectRefused = true;
+    return false;
 }
 
 bool Respond(Transfer &t)
@@ -129,7 +167,7 @@ size_t OnHeader(char *data, size_t size, size_t count, void *user) noexcept
         }
         // The blank line ends this answer's headers.
         if (IsInterim(*t))
-            return bytes;
+            return RedirectAllowed(*t) ? bytes : 0;
         return Respond(*t) ? bytes : 0;
     } catch (...) {
         t->sinkThrew = true;
@@ -182,7 +220,7 @@ CUrlRequest::Result CUrlRequest::Perform(const std::string &url, const Options &
         return result;
     }
 
-    Transfer transfer{sink};
+    Transfer transfer{sink, options, curl.get()};
     char errorText[CURL_ERROR_SIZE] = {};
     const std::string range =
         options.rangeFrom >= 0 ? std::to_string(options.rangeFrom) + "-" : std::string();
@@ -231,8 +269,11 @@ CUrlRequest::Result CUrlRequest::Perform(const std::string &url, const Options &
     }
     result.responded = transfer.responded;
     result.sinkFailed = transfer.sinkThrew;
+    result.redirectRefused = transfer.redirectRefused;
     if (transfer.sinkThrew && result.code == CURLE_OK)
         result.code = CURLE_WRITE_ERROR;
-    result.errorText = errorText[0] ? errorText : curl_easy_strerror(result.code);
+    result.errorText = transfer.redirectRefused ? "The answer redirected to an address that is not allowed."
+                       : errorText[0]           ? errorText
+                                                : curl_easy_strerror(result.code);
     return result;
 }

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CUrlRequest {
@@ -52,14 +53,19 @@ public:
         long stallTimeoutSeconds = 30; // nothing received for this long ends it
         long totalTimeoutMs = 0;       // 0: no limit on the whole transfer
         long maxRedirects = 5;
+        // When set, a redirect is followed only to a URL it accepts (the
+        // Location resolved against the URL that answered with it); any
+        // other ends the transfer before the next request goes out.
+        std::function<bool(const std::string &url)> followRedirect;
     };
 
     struct Result {
         bool initFailed = false; // no curl handle could be made
         CURLcode code = CURLE_OK;
-        bool responded = false;  // the final answer's headers were in
-        bool sinkFailed = false; // a sink call threw; the transfer was stopped
-        std::string errorText;   // curl's own description of a failure
+        bool responded = false;       // the final answer's headers were in
+        bool sinkFailed = false;      // a sink call threw; the transfer was stopped
+        bool redirectRefused = false; // followRedirect refused where it led
+        std::string errorText;        // curl's own description of a failure
     };
 
     // Size of the receive buffer curl fills per callback.

@@ -1,7 +1,10 @@
 #include "CInstallRecord.h"
 
+#include "LaunchPolicy.h"
+
 #include "CInstallPlaces.h"
 #include "CLogFile.h"
+#include "InfLine.h"
 #include "InstallActions.h"
 #include "ScriptPath.h"
 
@@ -71,15 +74,22 @@ bool CInstallRecord::WriteRecord(CSetupFile &setup) const
 
 bool CInstallRecord::WriteUninstallEntry(CSetupFile &setup) const
 {
+    // The name becomes a key here and a field of an uninstall line: one the
+    // line cannot hold as it stands would delete something else.
+    if (!IsSetupLineText(m_info.korName)) {
+        VLOG("Kerrow", "\"%s\" cannot name the uninstall entry.\n", m_info.korName.c_str());
+        return false;
+    }
     const std::string key = std::string(kUninstallKey) + "\\" + m_info.korName;
     if (!WriteValue(platform::RegRoot::HKLM, key, "UninstallString",
                     UninstallCommand(setup.UninstallFilePath())))
         return false;
     // The whole entry goes with the uninstall (a line without a value name
     // deletes the key), beside the line for the value of that name.
-    setup.AddUninstallLine("DelRegSection",
-                           "HKLM,\"software\\microsoft\\windows\\currentversion\\uninstall\\" +
-                               m_info.korName + "\"");
+    setup.AddUninstallLine(
+        "DelRegSection",
+        "HKLM," + installengine::QuoteInfField("software\\microsoft\\windows\\currentversion\\uninstall\\" +
+                                               m_info.korName));
     WriteValue(platform::RegRoot::HKLM, key, "DisplayName", m_info.korName);
     WriteValue(platform::RegRoot::HKLM, key, "DisplayIcon",
                installengine::JoinPath(m_info.installDir, m_info.exeName + ",0"));

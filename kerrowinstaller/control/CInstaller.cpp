@@ -13,8 +13,9 @@
 #include <exception>
 #include <new>
 
-CInstaller::CInstaller(std::string serviceBase, std::unique_ptr<IInstallWindows> windows)
-    : m_serviceBase(std::move(serviceBase)), m_windows(std::move(windows))
+CInstaller::CInstaller(std::string serviceBase, std::string publicKey,
+                       std::unique_ptr<IInstallWindows> windows)
+    : m_serviceBase(std::move(serviceBase)), m_publicKey(std::move(publicKey)), m_windows(std::move(windows))
 {
     while (!m_serviceBase.empty() && m_serviceBase.back() == '/')
         m_serviceBase.pop_back();
@@ -27,10 +28,11 @@ CInstaller::~CInstaller()
     CComModule::Unlock();
 }
 
-CInstaller *CInstaller::Create(std::string serviceBase, std::unique_ptr<IInstallWindows> windows) noexcept
+CInstaller *CInstaller::Create(std::string serviceBase, std::string publicKey,
+                               std::unique_ptr<IInstallWindows> windows) noexcept
 {
     try {
-        return new CInstaller(std::move(serviceBase), std::move(windows));
+        return new CInstaller(std::move(serviceBase), std::move(publicKey), std::move(windows));
     } catch (...) {
         return nullptr;
     }
@@ -118,7 +120,7 @@ HRESULT CInstaller::Install(LONG bExecute, LONG bShowMsg, BSTR *pVal) noexcept
         m_installing = true;
         try {
             AddRef(); // the page may let go of the control while it installs
-            CWebInstall flow(m_state, *m_windows, m_serviceBase);
+            CWebInstall flow(m_state, *m_windows, m_serviceBase, m_publicKey);
             hr = flow.Run(bExecute != 0, bShowMsg != 0);
             VLOG("Kerrow", "Install(%d, %d) ended with \"%s\".\n", static_cast<int>(bExecute),
                  static_cast<int>(bShowMsg), m_state.resultText.c_str());

@@ -36,15 +36,17 @@ public:
 
     // `serviceBase`: the service site's base URL fixed at registration; the
     // default `Script` lies under it and a page may choose no script
-    // elsewhere. The windows are the control's own.
-    CInstaller(std::string serviceBase, std::unique_ptr<IInstallWindows> windows);
+    // elsewhere. `publicKey`: the key (base64 Ed25519) the service signs its
+    // web scripts with, fixed with it. The windows are the control's own.
+    CInstaller(std::string serviceBase, std::string publicKey, std::unique_ptr<IInstallWindows> windows);
     ~CInstaller();
     CInstaller(const CInstaller &) = delete;
     CInstaller &operator=(const CInstaller &) = delete;
 
     // A new control with one reference, as IInstaller; null when memory
     // runs out.
-    static CInstaller *Create(std::string serviceBase, std::unique_ptr<IInstallWindows> windows) noexcept;
+    static CInstaller *Create(std::string serviceBase, std::string publicKey,
+                              std::unique_ptr<IInstallWindows> windows) noexcept;
 
     const CInstallerState &State() const { return m_state; }
     const std::string &ServiceBase() const { return m_serviceBase; }
@@ -126,6 +128,7 @@ private:
 
     std::atomic<ULONG> m_refs{1};
     std::string m_serviceBase;
+    std::string m_publicKey;
     std::unique_ptr<IInstallWindows> m_windows;
     CInstallerState m_state;
     DWORD m_safetyOptions = 0;

@@ -5,8 +5,9 @@
 #include "CComModule.h"
 #include "KerrowGuids.h"
 
-CInstallerFactory::CInstallerFactory(std::string serviceBase, WindowsMaker makeWindows)
-    : m_serviceBase(std::move(serviceBase)), m_makeWindows(std::move(makeWindows))
+CInstallerFactory::CInstallerFactory(std::string serviceBase, std::string publicKey, WindowsMaker makeWindows)
+    : m_serviceBase(std::move(serviceBase)), m_publicKey(std::move(publicKey)),
+      m_makeWindows(std::move(makeWindows))
 {
     CComModule::Lock();
 }
@@ -16,10 +17,11 @@ CInstallerFactory::~CInstallerFactory()
     CComModule::Unlock();
 }
 
-CInstallerFactory *CInstallerFactory::Create(std::string serviceBase, WindowsMaker makeWindows) noexcept
+CInstallerFactory *CInstallerFactory::Create(std::string serviceBase, std::string publicKey,
+                                             WindowsMaker makeWindows) noexcept
 {
     try {
-        return new CInstallerFactory(std::move(serviceBase), std::move(makeWindows));
+        return new CInstallerFactory(std::move(serviceBase), std::move(publicKey), std::move(makeWindows));
     } catch (...) {
         return nullptr;
     }
@@ -66,7 +68,7 @@ HRESULT CInstallerFactory::CreateInstance(IUnknown *outer, REFIID riid, void **p
     }
     if (!windows)
         return E_UNEXPECTED;
-    CInstaller *control = CInstaller::Create(m_serviceBase, std::move(windows));
+    CInstaller *control = CInstaller::Create(m_serviceBase, m_publicKey, std::move(windows));
     if (control == nullptr)
         return E_OUTOFMEMORY;
     const HRESULT hr = control->QueryInterface(riid, ppv);

@@ -1,7 +1,7 @@
 #pragma once
 // The class factory DllGetClassObject hands out for CLSID_Installer: each
-// CreateInstance makes a new control with the service base URL fixed at
-// registration and the windows the library's maker gives it.
+// CreateInstance makes a new control with the service base URL and script
+// key fixed at registration and the windows the library's maker gives it.
 #include "IInstallWindows.h"
 
 #include "ComInterfaces.h"
@@ -16,7 +16,8 @@ public:
     using WindowsMaker = std::function<std::unique_ptr<IInstallWindows>()>;
 
     // A new factory with one reference; null when memory runs out.
-    static CInstallerFactory *Create(std::string serviceBase, WindowsMaker makeWindows) noexcept;
+    static CInstallerFactory *Create(std::string serviceBase, std::string publicKey,
+                                     WindowsMaker makeWindows) noexcept;
 
     HRESULT QueryInterface(REFIID riid, void **ppv) noexcept override;
     ULONG AddRef() noexcept override;
@@ -25,10 +26,11 @@ public:
     HRESULT LockServer(BOOL lock) noexcept override;
 
 private:
-    CInstallerFactory(std::string serviceBase, WindowsMaker makeWindows);
+    CInstallerFactory(std::string serviceBase, std::string publicKey, WindowsMaker makeWindows);
     ~CInstallerFactory();
 
     std::atomic<ULONG> m_refs{1};
     std::string m_serviceBase;
+    std::string m_publicKey;
     WindowsMaker m_makeWindows;
 };

@@ -11,12 +11,15 @@
 #include "CLogFile.h"
 #include "ItemSelection.h"
 #include "ScriptPath.h"
+#include "SignatureCheck.h"
 
 #include "platform/CodePage.h"
 #include "platform/Process.h"
 #include "platform/Profile.h"
 #include "platform/Registry.h"
 #include "platform/ShellFolders.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -31,10 +34,31 @@ bool IsUsableInstallFolder(const std::string &folder)
            installengine::NormalPath(folder) == installengine::RemoveTrailingSeparator(folder);
 }
 
+// A "SHA256" value: 64 hexadecimal digits.
+bool IsDigestText(const std::string &text)
+{
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+// Whether every file the installation downloads (file and codec items) names
+// the digest it must have.
+bool EveryFileHasDigest(const std::string &scriptPath, const installengine::CInstallLists &items)
+{
+    for (const auto *list : {&items.files, &items.codecs})
+        for (const std::string &section : *list)
+            if (!IsDigestText(CWebScript(scriptPath).Value(section, "SHA256"))) {
+                VLOG("Kerrow", "The web script's item [%s] carries no SHA256 digest.\n", section.c_str());
+                return false;
+            }
+    return true;
+}
+
 } // namespace
 
-CWebInstall::CWebInstall(CInstallerState &state, IInstallWindows &windows, std::string serviceBase)
-    : m_state(state), m_windows(windows), m_serviceBase(std::move(serviceBase))
+CWebInstall::CWebInstall(CInstallerState &state, IInstallWindows &windows, std::string serviceBase,
+                         std::string publicKey)
+    : m_state(state), m_windows(windows), m_serviceBase(std::move(serviceBase)),
+      m_publicKey(std::move(publicKey))
 {
 }
 
@@ -71,17 +95,12 @@ CWebInstall::Outcome CWebInstall::Steps()
         return Outcome::Refused;
     }
 
-    // 1. The web script, into the temporary folder.
-    std::string local = m_state.script;
-    const CDownloader downloader(launcher::kCaption);
-    if (!downloader.FetchScript(local)) {
-        VLOG("Kerrow", "Could not fetch the web script %s.\n", m_state.script.c_str());
+    // 1. The web script, into the temporary folder, signed by the service.
+    if (!FetchSignedScript())
         return Outcome::Script;
-    }
-    m_state.scriptPath = local;
 
-    // 2. Its signature and format version.
-    switch (CWebScript(local).CheckHeader()) {
+    // 2. Its header and format version.
+    switch (CWebScript(m_state.scriptPath).CheckHeader()) {
     case CWebScript::Header::Good:
         break;
     case CWebScript::Header::BadSignature:
@@ -94,16 +113,53 @@ CWebInstall::Outcome CWebInstall::Steps()
     if (const Outcome outcome = ReadApplication(); outcome != Outcome::Launch)
         return outcome;
 
+    // What a page may start: Velmor.exe or a program the script names.
+    const std::optional<std::string> program =
+        StartableProgram(m_state.exeName, CWebScript(m_state.scriptPath).Startable());
+    if (!program) {
+        launcher::ShowMessage(launcher::FormatMessageText(launcher::kProgramRefused, {m_state.exeName}));
+        return Outcome::Refused;
+    }
+    m_state.exeName = *program;
+
     // 4. Installed already?
     if (const std::optional<Outcome> outcome = InstalledAlready())
         return *outcome;
+    installengine::CInstallLists items = installengine::SelectFirstInstallItems(m_state.scriptPath);
+    if (!EveryFileHasDigest(m_state.scriptPath, items))
+        return Outcome::Fail;
 
     // 5, 6. The install folder.
     if (const Outcome outcome = ChooseFolder(); outcome != Outcome::Launch)
         return outcome;
 
     // 7. The installation.
-    return Install();
+    return Install(std::move(items));
+}
+
+// The web script from under the service base URL, redirects kept there too,
+// and its signature at its URL plus ".sig", which must verify under the
+// service's key. A script without it is removed again, so nothing reads it.
+bool CWebInstall::FetchSignedScript()
+{
+    CDownloader downloader(launcher::kCaption);
+    downloader.limits.followRedirect = [base = m_serviceBase](const std::string &url) {
+        return IsUnderServiceBase(url, base);
+    };
+    std::string local = m_state.script;
+    if (!downloader.FetchScript(local)) {
+        VLOG("Kerrow", "Could not fetch the web script %s.\n", m_state.script.c_str());
+        return false;
+    }
+    std::string signature = m_state.script + ".sig";
+    if (!downloader.FetchScript(signature) || !VerifyFileSignature(local, signature, m_publicKey)) {
+        VLOG("Kerrow", "The web script %s carries no valid signature of the service; it is not used.\n",
+             m_state.script.c_str());
+        ::unlink(local.c_str());
+        return false;
+    }
+    m_state.scriptPath = local;
+    return true;
 }
 
 // Returns Launch to go on, else the outcome that ends the steps.
@@ -189,12 +245,12 @@ CWebInstall::Outcome CWebInstall::ChooseFolder()
     return Outcome::Launch;
 }
 
-CWebInstall::Outcome CWebInstall::Install()
+CWebInstall::Outcome CWebInstall::Install(installengine::CInstallLists items)
 {
     using installengine::CInstallWorker;
     installengine::CInstallWorkerOptions options;
     options.scriptPath = m_state.scriptPath;
-    options.items = installengine::SelectFirstInstallItems(m_state.scriptPath);
+    options.items = std::move(items);
     options.names = Names();
     options.setup.diskName = kDiskName;
     options.setup.runOnceName = kRunOnceName;

@@ -5,7 +5,8 @@
 //   [script]       Signature=$WEB_UPDATER$   Version=1.1
 //   [application]  PGroup, Version, SubFolder, SubKey, RegKey, Install_Path,
 //                  Install_File, Install_Reg, Install_Link, Install_Codec,
-//                  Update_Ini, UninstallFile (list sections), UninstallShortCut
+//                  Update_Ini, UninstallFile (list sections), UninstallShortCut,
+//                  Startable (programs besides Velmor.exe a page may start)
 //
 // It comes from the network: the folder names it gives (PGroup, SubFolder)
 // must be relative paths that stay below the folder they are joined to.
@@ -39,6 +40,9 @@ public:
     std::string RegKey() const { return Value("application", "RegKey"); }
     std::string InstallPath() const { return Value("application", "Install_Path"); }
     std::string UninstallShortCut() const { return Value("application", "UninstallShortCut"); }
+    // A comma list of the installed programs a page may start besides
+    // Velmor.exe (the helper programs never; see LaunchPolicy.h).
+    std::string Startable() const { return Value("application", "Startable"); }
 
     // Whether a folder name of the script is a relative path of one or more
     // components that never leaves the folder it is joined to ("Quenta\Velmor"

@@ -42,9 +42,14 @@ inline constexpr char kNotice[] = "%s을(를) 설치 중입니다. 잠시만 기
 inline constexpr char kScriptRefused[] = "'%s'에서는 설치 정보를 받을 수 없습니다.\n\n"
                                          "설치 정보는 '%s'의 주소에서만 받습니다.";
 inline constexpr char kNameRefused[] = "'%s'(은)는 %s(으)로 쓸 수 없습니다.\n\n"
-                                       "폴더나 제어 문자가 없는 이름이어야 합니다.";
+                                       "폴더, 제어 문자, '%', '='가 없는 이름이어야 합니다.";
 inline constexpr char kValueRefused[] = "%s 값 '%s'에 공백이나 제어 문자가 있어\n\n"
                                         "프로그램의 실행 인자로 쓸 수 없습니다.";
+inline constexpr char kProgramRefused[] = "'%s'(은)는 웹 페이지에서 실행할 수 없는 프로그램입니다.";
+inline constexpr char kArgumentRefused[] = "실행 인자의 '%s'(은)는 %s의 옵션이 아니어서\n\n"
+                                           "프로그램을 실행하지 않습니다.";
+inline constexpr char kAddressRefused[] = "%s 값 '%s'(은)는 쓸 수 없습니다.\n\n"
+                                          "방송 알림 주소는 '%s'의 주소만 쓸 수 있습니다.";
 inline constexpr char kAlreadyRunning[] = "%s의 설치가 이미 진행 중입니다.";
 
 // `text` with each "%s" replaced by the next argument (missing ones: "").

@@ -92,6 +92,7 @@ void WriteClasses(CWriter &w, const CRegistrationInfo &info)
     w.Number(key + "\\Elevation", "Enabled", 1);
     w.Value(key, "LocalizedString", "@" + info.modulePath + ",-101");
     w.Value(key, "ServiceURL", info.serviceBase);
+    w.Value(key, "PublicKey", info.publicKey);
 
     const std::string lib = "TypeLib\\" + libid + "\\1.0";
     w.Value(lib, "", "KerrowInstaller 1.0 Type Library");
@@ -179,4 +180,9 @@ std::string RegisteredServerPath()
 std::string RegisteredServiceBase()
 {
     return ReadClassValue(ClassKey(), "ServiceURL");
+}
+
+std::string RegisteredPublicKey()
+{
+    return ReadClassValue(ClassKey(), "PublicKey");
 }

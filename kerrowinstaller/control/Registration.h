@@ -9,8 +9,10 @@
 //       ThreadingModel "Apartment"), Control, Insertable, ToolboxBitmap32
 //       (module path + ", 101"), MiscStatus "0" with 1 = "131473", TypeLib,
 //       Version "1.0", value AppID, Elevation (Enabled = 1), value
-//       LocalizedString ("@" + module path + ",-101"), and our value
-//       ServiceURL: the service site's base URL fixed at registration
+//       LocalizedString ("@" + module path + ",-101"), and our values
+//       ServiceURL, the service site's base URL fixed at registration, and
+//       PublicKey, the key (base64 Ed25519) its web scripts are signed with:
+//       the build's own, so only the service of this build is trusted
 //   TypeLib\{788F8DBB-...}\1.0    the type library (0\win32 = module path)
 //   Interface\{...}               IInstaller and the two event interfaces
 //   AppID\{DE0A412C-...}          = "KerrowInstaller"
@@ -23,6 +25,7 @@ struct CRegistrationInfo {
     std::string modulePath;  // KerrowInstaller.dll, full path
     std::string hostPath;    // KerrowHost.exe, full path
     std::string serviceBase; // the service site's base URL
+    std::string publicKey;   // its script key (base64 Ed25519)
 };
 
 // Writes everything; on any failure removes what it wrote and returns
@@ -31,7 +34,8 @@ HRESULT RegisterInstallerServer(const CRegistrationInfo &info);
 // Removes everything; S_OK also when nothing was registered.
 HRESULT UnregisterInstallerServer();
 
-// What the registration recorded: the module path under InprocServer32 and
-// the service base URL; empty when not registered.
+// What the registration recorded: the module path under InprocServer32, the
+// service base URL and the script key; empty when not registered.
 std::string RegisteredServerPath();
 std::string RegisteredServiceBase();
+std::string RegisteredPublicKey();

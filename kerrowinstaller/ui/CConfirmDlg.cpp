@@ -36,8 +36,10 @@ CConfirmDlg::CConfirmDlg(const QString &korName, const QString &programFilesDir,
     font.setPointSize(9);
     setFont(font);
 
+    // The name comes from the page: shown as it is, never read as markup.
     m_line =
         new QLabel(FromUtf8(launcher::FormatMessageText(launcher::kConfirmLine, {korName.toStdString()})));
+    m_line->setTextFormat(Qt::PlainText);
     auto *frame = new QGroupBox(QString::fromUtf8(launcher::kConfirmFrame));
     m_folder = new QLineEdit;
     m_folder->setReadOnly(true);

@@ -18,6 +18,7 @@ CInstallNotice::CInstallNotice(const QString &korName, QWidget *parent)
     setFont(font);
     m_text = new QLabel(
         QString::fromStdString(launcher::FormatMessageText(launcher::kNotice, {korName.toStdString()})));
+    m_text->setTextFormat(Qt::PlainText); // the name comes from the page
     m_text->setAlignment(Qt::AlignCenter);
     m_text->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_text->setMargin(12);

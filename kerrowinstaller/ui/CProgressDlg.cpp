@@ -44,6 +44,7 @@ CProgressDlg::CProgressDlg(IInstallWorker &worker, const QString &korName, bool 
 
     m_line = new QLabel(QString::fromUtf8(launcher::kProgressLine));
     m_fileLine = new QLabel;
+    m_fileLine->setTextFormat(Qt::PlainText); // file names come from the script
     m_downloadBar = new QProgressBar;
     m_downloadBar->setTextVisible(false);
     m_downloadBar->setRange(0, 100);

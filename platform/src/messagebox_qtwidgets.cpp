@@ -7,42 +7,49 @@
 
 namespace platform {
 
-static int ExecQtMessageBox(const MessageBoxRequest &request)
+std::unique_ptr<QMessageBox> MakeQtMessageBox(const MessageBoxRequest &request)
 {
-    QMessageBox box;
-    box.setWindowTitle(QString::fromStdString(request.caption));
-    box.setText(QString::fromStdString(request.text));
+    auto box = std::make_unique<QMessageBox>();
+    box->setWindowTitle(QString::fromStdString(request.caption));
+    // Texts come from pages, scripts and servers too: never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(QString::fromStdString(request.text));
     switch (request.style & 0xF0u) {
     case MB_ICONERROR:
-        box.setIcon(QMessageBox::Critical);
+        box->setIcon(QMessageBox::Critical);
         break;
     case MB_ICONQUESTION:
-        box.setIcon(QMessageBox::Question);
+        box->setIcon(QMessageBox::Question);
         break;
     case MB_ICONEXCLAMATION:
-        box.setIcon(QMessageBox::Warning);
+        box->setIcon(QMessageBox::Warning);
         break;
     case MB_ICONINFORMATION:
-        box.setIcon(QMessageBox::Information);
+        box->setIcon(QMessageBox::Information);
         break;
     default:
         break;
     }
     switch (request.style & 0xFu) {
     case MB_OKCANCEL:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         break;
     case MB_YESNO:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         break;
     case MB_RETRYCANCEL:
-        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        box->setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
         break;
     default:
-        box.setStandardButtons(QMessageBox::Ok);
+        box->setStandardButtons(QMessageBox::Ok);
         break;
     }
-    switch (box.exec()) {
+    return box;
+}
+
+static int ExecQtMessageBox(const MessageBoxRequest &request)
+{
+    switch (MakeQtMessageBox(request)->exec()) {
     case QMessageBox::Cancel:
         return IDCANCEL;
     case QMessageBox::Retry:

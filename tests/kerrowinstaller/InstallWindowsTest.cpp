@@ -9,12 +9,15 @@
 
 #include "QtTestApp.h"
 
+#include "platform/GuiMessageBox.h"
+
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -225,4 +228,17 @@ TEST_F(InstallWindows, KeyboardHookSwallowsOnlyTheClosingKeys)
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&target, &esc);
     EXPECT_EQ(seen, 2) << "the hook goes with its window";
+}
+
+TEST_F(InstallWindows, TextsFromPagesAndScriptsAreShownAsPlainText)
+{
+    const std::string markup = "<h1>Your PC is infected</h1>";
+    CStepWorker worker(IInstallWindows::kInstallSucceeded);
+    CProgressDlg progress(worker, QString::fromStdString(markup), true);
+    CConfirmDlg confirm(QString::fromStdString(markup), QStringLiteral("/opt"), QStringLiteral("x"));
+    CInstallNotice notice(QString::fromStdString(markup));
+    const std::unique_ptr<QMessageBox> box = platform::MakeQtMessageBox({markup, "펠룬", platform::MB_OK});
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    for (const QLabel *label : {confirm.Line(), notice.findChild<QLabel *>(), progress.FileLine()})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
 }

@@ -120,8 +120,8 @@ TEST_F(KerrowHost, BadRequestsEndWithAMessageAndAResultText)
 TEST_F(KerrowHost, ParametersReachTheControlInItsOrderWithLauncherLast)
 {
     Register();
-    env.ServeScript("/down/velmor/script/VelmorWebScript.kus", kScript);
     env.Serve("/files/Velmor.exe", kProgram);
+    env.ServeScript("/down/velmor/script/VelmorWebScript.kus", kScript);
     // Launcher first in the URL, ConnectEncodeURL ignored, a script
     // property in the middle.
     const ProgramResult r =
@@ -141,4 +141,25 @@ TEST_F(KerrowHost, ParametersReachTheControlInItsOrderWithLauncherLast)
     EXPECT_EQ(other.exitCode, 1);
     EXPECT_NE(other.out.find("result: Fail"), std::string::npos) << other.out;
     EXPECT_NE(other.err.find("설치 정보를 받을 수 없습니다"), std::string::npos) << other.err;
+}
+
+TEST_F(KerrowHost, AFailedInstallationIsRolledBackWithItsOwnEndMessage)
+{
+    Register();
+    env.Serve("/files/Velmor.exe", kProgram);
+    std::string script = kScript;
+    script.replace(script.find("Install_File=Files\n"), 19, "Install_File=Files\nUpdate_Ini=Inis\n");
+    env.ServeScript("/down/velmor/script/VelmorWebScript.kus",
+                    script + "[Inis]\nBroken\n[Broken]\nType=%INI_NOSUCHTYPE%\nDestDir=%INSTALL_DIR%\n"
+                             "Filename=x.ini\n");
+    // The roll-back's runner writes to the host's output, as it inherits it.
+    ChildProgram host(ProgramPath("KerrowHost.exe"), {"kerrow:launch?ViewProgress=0&Launcher=1"},
+                      env.Path("home"));
+    EXPECT_EQ(host.Wait(60000), 1);
+    for (int i = 0; i < 1500 && host.Stderr().find("설치이전의 상태로 복구되었습니다.") == std::string::npos;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_NE(host.Stderr().find("설치이전의 상태로 복구되었습니다."), std::string::npos) << host.Stderr();
+    EXPECT_FALSE(fs::exists(InstallDir() + "/Velmor.exe"));
+    host.Forget();
 }

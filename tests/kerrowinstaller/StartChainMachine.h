@@ -6,7 +6,8 @@
 // records; an X display of its own (Xvfb: xdg-open hands URLs to scheme
 // handlers only on a display, while the programs stay on Qt's offscreen
 // platform); the stand-in site serving the build's site folder (scripts,
-// cabinets, signatures) with its front page's room; and a broadcaster's
+// cabinets, and signatures with the build's key, or with `signKey`, or none
+// when that is empty) with its front page's room; and a broadcaster's
 // room already running on loopback (the built Velmor.exe).
 //
 // Everything it starts is ended when it goes; programs that the chain
@@ -36,7 +37,9 @@ class StartChainMachine : public EngineTestEnv {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit StartChainMachine(const std::string &name) : EngineTestEnv(name)
+    explicit StartChainMachine(const std::string &name,
+                               const std::string &signKey = std::string(VELMOR_BINARY_DIR) + "/site/site.key")
+        : EngineTestEnv(name)
     {
         for (const char *sub : {"programs", "data-dirs", "config-dirs", "room", "site"})
             std::filesystem::create_directories(Path(sub));
@@ -58,12 +61,15 @@ public:
         StartDisplay();
         roomChat = FreeLoopbackPort();
         roomStream = FreeLoopbackPort();
-        m_site = std::make_unique<ServiceSite>(
-            std::filesystem::path(Path("site")),
-            std::vector<std::string>{"--root", std::string(VELMOR_BINARY_DIR) + "/site/www", "--sign-key",
-                                     std::string(VELMOR_BINARY_DIR) + "/site/site.key", "--room-chat-port",
-                                     std::to_string(roomChat), "--room-stream-port",
-                                     std::to_string(roomStream)});
+        std::vector<std::string> siteArgs{"--root",
+                                          std::string(VELMOR_BINARY_DIR) + "/site/www",
+                                          "--room-chat-port",
+                                          std::to_string(roomChat),
+                                          "--room-stream-port",
+                                          std::to_string(roomStream)};
+        if (!signKey.empty())
+            siteArgs.insert(siteArgs.end(), {"--sign-key", signKey});
+        m_site = std::make_unique<ServiceSite>(std::filesystem::path(Path("site")), siteArgs);
         Set("VELMOR_SERVICE_URL", m_site->BaseUrl());
     }
 

@@ -166,6 +166,32 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     EXPECT_TRUE(fs::exists(group + "/벨모개인방송 제거.desktop"));
     EXPECT_EQ(machine.RegistryString(RegRoot::HKCU, "Software\\Quenta\\Velmor", "install_path"), dir);
 
+    // Any page's links to the helper programs installed beside the product,
+    // to the product without its updater, or with an on-air address on the
+    // user's own network, run nothing.
+    const std::string ran = machine.Path("ran");
+    const std::string addRunOnce = "&Waiting=1&Argument=add%20HKLM%5CSOFTWARE%5CMicrosoft%5CWindows%5C"
+                                   "CurrentVersion%5CRunOnce%20/v%20x%20/d%20%22touch%20" +
+                                   ran + "%22%20/f&Launcher=1";
+    const std::size_t running = machine.InstalledPrograms().size();
+    for (const std::string &link :
+         {"kerrow:launch?ExeName=reg.exe" + addRunOnce, "kerrow:launch?ExeName=REG.EXE" + addRunOnce,
+          std::string("kerrow:launch?ExeName=runonce.exe&Waiting=1&Launcher=1"),
+          std::string("kerrow:launch?ExeName=RUNONCE.EXE&Waiting=1&Launcher=1"),
+          std::string("kerrow:launch?ExeName=regsvr32.exe&Waiting=1&Argument=/s%20x.so&Launcher=1"),
+          std::string("kerrow:launch?ExeName=rundll32.exe&Waiting=1&Argument=advpack.dll,LaunchINFSection%20x"
+                      "&Launcher=1"),
+          std::string("kerrow:launch?ExeName=Velmor.exe&Waiting=1&Argument=/u%20-start%201&Launcher=1"),
+          std::string("kerrow:launch?Start=1&OnAirURL=http%3A%2F%2F192.168.0.1%2Freboot&Launcher=1")}) {
+        r = machine.Open(link);
+        EXPECT_NE(r.out.find("result: Fail"), std::string::npos) << link << "\n" << r.out << r.err;
+    }
+    EXPECT_FALSE(fs::exists(ran));
+    EXPECT_EQ(
+        machine.RegistryString(RegRoot::HKLM, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "x"),
+        "");
+    EXPECT_EQ(machine.InstalledPrograms().size(), running) << "nothing more was started";
+
     // "broadcast": installed already, so only the script is fetched.
     const std::size_t before = site.Requests().size();
     const int chat2 = FreeLoopbackPort();
@@ -223,4 +249,25 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     r = machine.Run(ProgramPath("regsvr32.exe"), {"/s", "/u", ProgramPath("KerrowInstaller.dll")});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(fs::exists(machine.Applications() + "/kerrow-launcher.desktop"));
+}
+
+TEST(StartChain, ASiteWithoutTheServicesSignatureInstallsAndStartsNothing)
+{
+    TestDir keys("kerrow-chain-keys");
+    const std::string otherKey = keys.file("other.pem");
+    ASSERT_EQ(
+        RunProgram(std::string(VELMOR_BINARY_DIR) + "/tools/script_sign", {"keygen", otherKey}, keys.path())
+            .exitCode,
+        0);
+    for (const std::string &signKey : {otherKey, std::string()}) {
+        StartChainMachine machine("kerrow-untrusted", signKey);
+        ProgramResult r =
+            machine.Run(ProgramPath("regsvr32.exe"), {"/s", ProgramPath("KerrowInstaller.dll")});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        r = machine.Open(machine.PageLink("watch", machine.roomChat, machine.roomStream));
+        EXPECT_NE(r.out.find("result: fail=script"), std::string::npos) << signKey << "\n" << r.out << r.err;
+        EXPECT_TRUE(fs::is_empty(machine.Path("programs"))) << signKey;
+        for (const ServiceSite::Request &request : machine.Site().Requests())
+            EXPECT_TRUE(request.path == "/" || request.path.starts_with(kScriptPath)) << request.path;
+    }
 }

@@ -48,6 +48,7 @@ struct ScriptParts {
     std::string installPath;
     std::string files = "Program\n";
     std::string inis = "Config\n";
+    std::string application; // more lines of [application]
     std::string extra;
 };
 
@@ -70,9 +71,8 @@ std::string MakeScript(const ScriptParts &p)
            p.installPath +
            "\n"
            "Install_File=Files\nInstall_Reg=Regs\nInstall_Link=Links\nInstall_Codec=Codecs\n"
-           "Update_Ini=Inis\nUninstallFile=Uninstalls\nUninstallShortCut=UninstallLink\n"
-           "\n[Files]\n" +
-           p.files +
+           "Update_Ini=Inis\nUninstallFile=Uninstalls\nUninstallShortCut=UninstallLink\n" +
+           p.application + "\n[Files]\n" + p.files +
            "\n[Program]\nSrc=@SITE@/files/Velmor.exe\nDestDir=%INSTALL_DIR%\nFilename=Velmor.exe\n"
            "\n[Regs]\nVersionValue\n"
            "\n[VersionValue]\nRootKey=%HKCU%\nSubKey=Software\\Quenta\\Velmor\nValName=Version\n"
@@ -121,7 +121,8 @@ protected:
     {
         App<QApplication>();
         env.Serve("/files/Velmor.exe", kProgram);
-        control.Attach(CInstaller::Create(env.Site().BaseUrl(), std::make_unique<CInstallWindows>()));
+        control.Attach(CInstaller::Create(env.Site().BaseUrl(), BuildSitePublicKey(),
+                                          std::make_unique<CInstallWindows>()));
     }
 
     void ServeScript(const ScriptParts &parts = ScriptParts())
@@ -328,7 +329,9 @@ TEST_F(WebInstall, APageCannotChooseAScriptProgramOrArgumentsOutsideTheRules)
 
 TEST_F(WebInstall, LaunchOutcomes)
 {
-    ServeScript();
+    ScriptParts parts;
+    parts.application = "Startable=Other.exe, Mirvane.cfg\n";
+    ServeScript(parts);
     ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
 
     // The program is not there.
@@ -436,7 +439,8 @@ TEST_F(WebInstall, AFailureBeforeTheUninstallFileExistsHasNothingToRollBack)
 {
     ScriptParts parts;
     parts.files = "Program\nMissing\n";
-    parts.extra = "\n[Missing]\nSrc=@SITE@/files/missing.bin\nDestDir=%INSTALL_DIR%\nFilename=missing.bin\n";
+    parts.extra = "\n[Missing]\nSrc=@SITE@/files/missing.bin\nSHA256=" + std::string(64, '0') +
+                  "\nDestDir=%INSTALL_DIR%\nFilename=missing.bin\n";
     ServeScript(parts);
     env.Site().Answer("/files/missing.bin", "not here", 404);
     const auto [hr, result] = Install(1, 0);
@@ -497,9 +501,9 @@ TEST_F(WebInstall, ItemsAreSelectedByTheirSystemFilterAlone)
         "\n[ForXp]\nInstallOS=%WIN_XP%\nSrc=@SITE@/files/xp.txt\nDestDir=%INSTALL_DIR%\nFilename=xp.txt\n"
         "\n[ForAll]\nVersion=99.0\nInstallOS=%WIN_XP%, %win_all%\nSrc=@SITE@/files/all.txt\n"
         "DestDir=%INSTALL_DIR%\nFilename=all.txt\n";
-    ServeScript(parts);
     env.Serve("/files/xp.txt", "xp");
     env.Serve("/files/all.txt", "all");
+    ServeScript(parts);
     ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
     EXPECT_FALSE(fs::exists(InstallDir() + "/xp.txt")) << "this system is no Windows XP";
     EXPECT_TRUE(fs::exists(InstallDir() + "/all.txt")) << "any version is taken on a first installation";
@@ -547,4 +551,62 @@ TEST_F(WebInstall, ATemporaryFolderOthersMayEnterIsRefused)
     refusal.replace(refusal.find("%s"), 2, env.Temp());
     EXPECT_EQ(Messages(), std::vector<std::string>{refusal});
     EXPECT_TRUE(env.Site().RequestsFor(kScriptUrlPath).empty());
+}
+
+TEST_F(WebInstall, OnlyTheServicesSignedScriptWithDigestsIsInstalled)
+{
+    ServiceSite other(fs::path(env.Path("other-site")));
+    const std::string sig = std::string(kScriptUrlPath) + ".sig";
+    ScriptParts noDigest;
+    noDigest.files = "Program\nPlain\n";
+    noDigest.extra = "\n[Plain]\nSrc=@SITE@/files/plain.txt\nDestDir=%INSTALL_DIR%\nFilename=plain.txt\n";
+    const struct {
+        const char *what;
+        std::function<void()> serve;
+        const char *result;
+    } cases[] = {
+        {"no signature", [&] { env.Site().Answer(sig, "not here", 404); }, "fail=script"},
+        {"a wrong one", [&] { env.Site().Answer(sig, std::string(64, 'x')); }, "fail=script"},
+        {"redirected off the site",
+         [&] {
+             other.Answer(kScriptUrlPath, MakeScript(ScriptParts()));
+             env.Site().AnswerWith(kScriptUrlPath,
+                                   R"({"redirect": ")" + other.BaseUrl() + kScriptUrlPath + "\"}");
+         },
+         "fail=script"},
+        {"an item without SHA256", [&] { ServeScript(noDigest); }, "Fail"},
+    };
+    for (const auto &c : cases) {
+        ServeScript();
+        c.serve();
+        const std::size_t before = env.Site().Requests().size();
+        EXPECT_EQ(Install(1, 0).second, c.result) << c.what;
+        const std::vector<ServiceSite::Request> requests = env.Site().Requests();
+        for (std::size_t i = before; i < requests.size(); ++i)
+            EXPECT_TRUE(requests[i].path == kScriptUrlPath || requests[i].path == sig) << c.what;
+        EXPECT_TRUE(other.Requests().empty()) << c.what;
+        EXPECT_FALSE(fs::exists(InstallDir())) << c.what;
+        env.Site().Forget(sig);
+        env.Site().Forget(kScriptUrlPath);
+    }
+}
+
+TEST_F(WebInstall, TheUninstallDeletesTheEntryOfItsOwnNameAlone)
+{
+    // A name whose quote and semicolon, unquoted, would leave the uninstall
+    // line naming the whole uninstall key.
+    const std::string name = "\";벨모";
+    const std::string uninstall = "software\\Microsoft\\windows\\currentversion\\uninstall";
+    platform::RegistryKey neighbour;
+    ASSERT_EQ(platform::RegistryKey::Create(RegRoot::HKLM, uninstall + "\\Other", neighbour), S_OK);
+    neighbour.WriteString("DisplayName", "Other");
+    ServeScript();
+    Put(&IInstaller::put_ProgKorName, name);
+    ASSERT_EQ(Install(0, 0).second, "Success=NotExecute");
+    env.Set("VELMOR_MESSAGEBOX_ANSWERS", "IDYES,IDOK");
+    EXPECT_EQ(platform::RunCommandText(Reg(RegRoot::HKLM, uninstall + "\\" + name, "UninstallString"),
+                                       std::string(), true),
+              0);
+    EXPECT_FALSE(KeyExists(RegRoot::HKLM, uninstall + "\\" + name));
+    EXPECT_EQ(Reg(RegRoot::HKLM, uninstall + "\\Other", "DisplayName"), "Other");
 }

@@ -5,6 +5,7 @@
 // with its "Mirvane.cfg", the install folder recorded in the registry, the
 // skin control registered, a stand-in site, and a browser that only writes
 // down the pages it was asked to open.
+#include "BuildSiteKey.h"
 #include "EngineTestEnv.h"
 #include "RunProgram.h"
 #include "ServiceSite.h"
@@ -29,14 +30,8 @@ class MirvaneTestEnv : public EngineTestEnv {
 public:
     // The build's own site folder and the key its scripts are signed with.
     static std::string BuildSite() { return std::string(VELMOR_BINARY_DIR) + "/site"; }
-    static std::string SiteKey() { return BuildSite() + "/site.key"; }
-    static std::string SitePublicKey()
-    {
-        std::string key = TestDir::Read(BuildSite() + "/site.pub");
-        while (!key.empty() && (key.back() == '\n' || key.back() == '\r'))
-            key.pop_back();
-        return key;
-    }
+    static std::string SiteKey() { return BuildSiteKey(); }
+    static std::string SitePublicKey() { return BuildSitePublicKey(); }
 
     explicit MirvaneTestEnv(const std::string &name) : EngineTestEnv(name)
     {

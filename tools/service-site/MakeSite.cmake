@@ -65,7 +65,13 @@ foreach(package IN LISTS packages)
     file(COPY_FILE "${stage}/${name}" "${out}.tmp")
   endif()
   file(RENAME "${out}.tmp" "${out}")
+  # The key names the file by its path below a "files/" folder, so the
+  # same name in two folders (Skin/app_icon.png, MirvaneSkin/app_icon.png)
+  # gives two keys; elsewhere by its file name.
   get_filename_component(file_name "${target}" NAME)
+  if(target MATCHES "files/(.+)$")
+    set(file_name "${CMAKE_MATCH_1}")
+  endif()
   string(TOUPPER "${file_name}" key)
   string(MAKE_C_IDENTIFIER "${key}" key)
   file(SHA256 "${out}" ${key}_SHA256)

@@ -29,8 +29,21 @@ struct CurlSlistFree {
     }
 };
 
+struct CurlUrlCleanup {
+    void operator()(CURLU *url) const noexcept
+    {
+        if (url)
+            curl_url_cleanup(url);
+    }
+};
+struct CurlFree {
+    void operator()(char *text) const noexcept { curl_free(text); }
+};
+
 using CurlHandle = std::unique_ptr<CURL, CurlEasyCleanup>;
 using CurlHeaders = std::unique_ptr<curl_slist, CurlSlistFree>;
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
+using CurlText = std::unique_ptr<char, CurlFree>;
 
 // Appends one request header line. curl_slist_append returns null and leaves
 // the list as it was when it runs out of memory; false then.

@@ -77,6 +77,9 @@ TEST(SignatureCheck, GoodBadAndMissing)
     std::size_t rawLength = 32;
     EVP_PKEY_get_raw_public_key(signer.key.get(), der + 12, &rawLength);
     EXPECT_TRUE(VerifyFileSignature(script, sig, EncodeBase64(der, sizeof der)));
+    // 44 bytes whose header is not Ed25519's are no key, whatever follows it.
+    der[8] = 0x71;
+    EXPECT_FALSE(VerifyFileSignature(script, sig, EncodeBase64(der, sizeof der)));
 
     // One changed byte in the script.
     Write(dir.file("changed.kus"), std::string(kScript) + " ");
