@@ -76,6 +76,7 @@ public:
     ChildProgram &operator=(const ChildProgram &) = delete;
 
     bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
     bool Running()
     {
         Poll();
