@@ -528,8 +528,12 @@ bool CRelayPublisher::CheckBus(Pipeline &p, std::string &error)
 {
     if (!p.bus)
         return false;
-    while (GstMessage *raw = gst_bus_pop_filtered(p.bus.get(), GST_MESSAGE_ERROR)) {
+    // Every message is taken off the bus (a live pipeline keeps posting),
+    // the first error is the answer.
+    while (GstMessage *raw = gst_bus_pop(p.bus.get())) {
         platform::GstMessagePtr message(raw);
+        if (GST_MESSAGE_TYPE(raw) != GST_MESSAGE_ERROR)
+            continue;
         GError *err = nullptr;
         gchar *debug = nullptr;
         gst_message_parse_error(raw, &err, &debug);
