@@ -26,8 +26,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <pthread.h>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,13 +83,8 @@ double BroadcasterCpu(bool withRelay, int seconds)
     TestDir dir(withRelay ? "relay-bench-on" : "relay-bench-off");
     ServiceSite site(dir.path() / "site");
     std::unique_ptr<RelayServer> relay;
-    std::vector<std::string> args{"/u",
-                                  "-start",
-                                  "1",
-                                  "-lport",
-                                  std::to_string(FreeLoopbackPort()),
-                                  "-elport",
-                                  std::to_string(FreeLoopbackPort())};
+    const std::string lport = std::to_string(FreeLoopbackPort()), elport = std::to_string(FreeLoopbackPort());
+    std::vector<std::string> args{"/u", "-start", "1", "-lport", lport, "-elport", elport};
     if (withRelay) {
         relay = std::make_unique<RelayServer>(dir.path() / "relay");
         if (!relay->Ready()) {
@@ -102,16 +97,11 @@ double BroadcasterCpu(bool withRelay, int seconds)
     const std::filesystem::path home = dir.path() / "velmor";
     std::filesystem::create_directories(home);
     std::filesystem::copy(ProgramPath("Skin"), home / "Skin", std::filesystem::copy_options::recursive);
-    std::vector<std::string> env{
-        "VELMOR_SERVICE_URL=" + site.BaseUrl(),
-        "VELMOR_FAKE_DEVICES=camera:Bench Camera:video/x-raw,format=BGR,width=640,height=480,framerate=15/1;"
-        "microphone:Bench Mic",
-        "VELMOR_FAKE_SELECT=Bench Camera", "VELMOR_RESTART_COMMAND=true"};
-    for (const char *name : {"VELMOR_REGISTRY_DIR", "VELMOR_WINDOWS_DIR", "HOME", "TMPDIR", "XDG_DATA_HOME",
-                             "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
-        std::filesystem::create_directories(home / "env" / name);
-        env.push_back(std::string(name) + "=" + (home / "env" / name).string());
-    }
+    std::vector<std::string> env = PrivateProgramEnvironment(home / "env");
+    env.push_back("VELMOR_SERVICE_URL=" + site.BaseUrl());
+    env.push_back("VELMOR_FAKE_DEVICES=camera:Bench Camera:video/x-raw,format=BGR,width=640,height=480,"
+                  "framerate=15/1;microphone:Bench Mic");
+    env.push_back("VELMOR_FAKE_SELECT=Bench Camera");
     ChildProgram velmor(ProgramPath("Velmor.exe"), args, home, env);
     const auto deadline = Clock::now() + std::chrono::seconds(40);
     const std::string published = "송출을 시작합니다";

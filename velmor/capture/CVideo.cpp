@@ -215,10 +215,13 @@ void CVideo::NegotiateCaptureFormat(const std::shared_ptr<CCaptureFilter> &sourc
     // its limit); the local stream's frames are fitted to 320x240 anyway.
     if (camera && m_largestWidth > 0 && m_largestHeight > 0) {
         const int index = FindLargestFormat(m_largestWidth, m_largestHeight);
-        if (index >= 0 && SUCCEEDED(SetFormatByIndex(index))) {
-            const BITMAPINFOHEADER &h = m_formatList[static_cast<std::size_t>(index)].bmiHeader;
-            VLOG(kModule, "릴레이 송출을 위해 카메라를 %dx%d 형식으로 설정합니다.\n", h.biWidth,
-                 std::abs(h.biHeight));
+        const BITMAPINFOHEADER *largest =
+            index >= 0 ? &m_formatList[static_cast<std::size_t>(index)].bmiHeader : nullptr;
+        // Nothing larger than the local stream's own size: the usual attempts.
+        if (largest && static_cast<long long>(largest->biWidth) * std::abs(largest->biHeight) > 320 * 240 &&
+            SUCCEEDED(SetFormatByIndex(index))) {
+            VLOG(kModule, "릴레이 송출을 위해 카메라를 %dx%d 형식으로 설정합니다.\n", largest->biWidth,
+                 std::abs(largest->biHeight));
             return;
         }
     }

@@ -15,9 +15,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -59,17 +59,6 @@ GstClockTime Now()
     return gst_clock_get_time(SystemClock());
 }
 
-std::string Format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char *fmt, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
-
 int RoundUp4(int n)
 {
     return (n + 3) & ~3;
@@ -99,21 +88,24 @@ struct GObjectUnref {
 
 const char *RelayStateText(RelayState state)
 {
-    switch (state) {
-    case RelayState::Off:
-        return "";
-    case RelayState::Invalid:
-        return "릴레이 주소 오류";
-    case RelayState::Connecting:
-        return "릴레이 연결 중";
-    case RelayState::Publishing:
-        return "릴레이 송출 중";
-    case RelayState::Waiting:
-        return "릴레이 연결 대기";
-    case RelayState::Ended:
-        return "릴레이 송출 끝";
-    }
-    return "";
+    // In the order of RelayState.
+    static const char *const kTexts[] = {
+        "", "릴레이 주소 오류", "릴레이 연결 중", "릴레이 송출 중", "릴레이 연결 대기", "릴레이 송출 끝"};
+    const auto index = static_cast<std::size_t>(state);
+    return index < std::size(kTexts) ? kTexts[index] : "";
+}
+
+// The bytes the sink has sent on its connection; 0 before the relay accepted
+// the publish (the sink has a connection only from then on).
+guint64 BytesSent(GstElement *sink)
+{
+    GstStructure *raw = nullptr;
+    g_object_get(sink, "stats", &raw, nullptr);
+    platform::GstStructurePtr stats(raw);
+    guint64 sent = 0;
+    if (stats)
+        gst_structure_get_uint64(stats.get(), "out-bytes-total", &sent);
+    return sent;
 }
 
 // One attempt's pipeline and what the relay thread knows about it.
@@ -469,22 +461,24 @@ bool CRelayPublisher::Build(Pipeline &p, std::string &why)
     const long audioMs = largestAudioBytes * 1000 / (kAudioRate * kAudioBytesPerFrame);
     const long latencyMs = std::clamp(audioMs + 200, 300L, 1500L);
 
-    const std::string launch =
-        Format("appsrc name=video is-live=true format=time do-timestamp=false min-latency=0 "
-               "caps=video/x-raw,format=BGR,width=%d,height=%d,framerate=%d/%d "
-               "! videoconvert ! videoscale add-borders=true "
-               "! video/x-raw,format=I420,width=%d,height=%d,pixel-aspect-ratio=1/1 "
-               "! x264enc tune=zerolatency speed-preset=veryfast key-int-max=%d bitrate=%d "
-               "option-string=scenecut=0 ! h264parse ! queue "
-               "! flvmux name=mux streamable=true latency=%lld ! rtmp2sink name=out sync=false async=false "
-               "appsrc name=audio is-live=true format=time do-timestamp=false min-latency=0 "
-               "caps=audio/x-raw,format=S16LE,rate=%d,channels=2,layout=interleaved "
-               "! audioconvert ! audioresample ! audio/x-raw,rate=44100 ! avenc_aac bitrate=128000 "
-               "! aacparse ! queue ! mux.",
-               sourceWidth, sourceHeight, fpsN, fpsD, p.width, p.height, keyInterval, kbps,
-               static_cast<long long>(latencyMs) * GST_MSECOND, kAudioRate);
+    char launch[2048];
+    std::snprintf(
+        launch, sizeof launch,
+        "appsrc name=video is-live=true format=time do-timestamp=false min-latency=0 "
+        "caps=video/x-raw,format=BGR,width=%d,height=%d,framerate=%d/%d "
+        "! videoconvert ! videoscale add-borders=true "
+        "! video/x-raw,format=I420,width=%d,height=%d,pixel-aspect-ratio=1/1 "
+        "! x264enc tune=zerolatency speed-preset=veryfast key-int-max=%d bitrate=%d "
+        "option-string=scenecut=0 ! h264parse ! queue "
+        "! flvmux name=mux streamable=true latency=%lld ! rtmp2sink name=out sync=false async=false "
+        "appsrc name=audio is-live=true format=time do-timestamp=false min-latency=0 "
+        "caps=audio/x-raw,format=S16LE,rate=%d,channels=2,layout=interleaved "
+        "! audioconvert ! audioresample ! audio/x-raw,rate=44100 ! avenc_aac bitrate=128000 "
+        "! aacparse ! queue ! mux.",
+        sourceWidth, sourceHeight, fpsN, fpsD, p.width, p.height, keyInterval, kbps,
+        static_cast<long long>(latencyMs) * GST_MSECOND, kAudioRate);
     GError *error = nullptr;
-    GstElement *element = gst_parse_launch(launch.c_str(), &error);
+    GstElement *element = gst_parse_launch(launch, &error);
     platform::GErrorPtr errorHolder(error);
     if (!element) {
         why = error && error->message ? error->message : "no pipeline";
@@ -551,13 +545,7 @@ bool CRelayPublisher::CheckConnection(Pipeline &p, std::string &error)
     if (now - p.lastStats < milliseconds(200))
         return false;
     p.lastStats = now;
-    GstStructure *raw = nullptr;
-    g_object_get(p.sink, "stats", &raw, nullptr);
-    platform::GstStructurePtr stats(raw);
-    guint64 sent = 0;
-    if (stats)
-        gst_structure_get_uint64(stats.get(), "out-bytes-total", &sent);
-    // The sink has a connection only once the relay accepted the publish.
+    const guint64 sent = BytesSent(p.sink);
     if (!p.connected) {
         if (sent > 0) {
             p.connected = true;
@@ -736,12 +724,7 @@ void CRelayPublisher::EndStream(Pipeline &p)
     // The commands go out on the sink's own thread: give them a moment.
     guint64 last = 0;
     for (int i = 0; i < 5; ++i) {
-        GstStructure *raw = nullptr;
-        g_object_get(p.sink, "stats", &raw, nullptr);
-        platform::GstStructurePtr stats(raw);
-        guint64 sent = 0;
-        if (stats)
-            gst_structure_get_uint64(stats.get(), "out-bytes-total", &sent);
+        const guint64 sent = BytesSent(p.sink);
         if (i > 0 && sent == last)
             break;
         last = sent;

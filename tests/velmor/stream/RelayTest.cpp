@@ -42,22 +42,13 @@ public:
     {
         std::filesystem::create_directories(dir);
         std::filesystem::copy(ProgramPath("Skin"), dir / "Skin", std::filesystem::copy_options::recursive);
-        std::vector<std::string> env{"VELMOR_SERVICE_URL=" + site.BaseUrl(),
-                                     "VELMOR_FAKE_DEVICES=" + camera + ";" + kMic,
-                                     "VELMOR_FAKE_SELECT=Test Camera", "VELMOR_RESTART_COMMAND=true"};
-        for (const char *name : {"VELMOR_REGISTRY_DIR", "VELMOR_WINDOWS_DIR", "HOME", "TMPDIR",
-                                 "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
-            const std::filesystem::path p = dir / "env" / name;
-            std::filesystem::create_directories(p);
-            env.push_back(std::string(name) + "=" + p.string());
-        }
-        std::vector<std::string> args{"/u",
-                                      "-start",
-                                      "1",
-                                      "-lport",
-                                      std::to_string(FreeLoopbackPort()),
-                                      "-elport",
-                                      std::to_string(elport)};
+        std::vector<std::string> env = PrivateProgramEnvironment(dir / "env");
+        env.push_back("VELMOR_SERVICE_URL=" + site.BaseUrl());
+        env.push_back("VELMOR_FAKE_DEVICES=" + camera + ";" + kMic);
+        env.push_back("VELMOR_FAKE_SELECT=Test Camera");
+        const std::string lport = std::to_string(FreeLoopbackPort());
+        std::vector<std::string> args{
+            "/u", "-start", "1", "-lport", lport, "-elport", std::to_string(elport)};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         m_program = std::make_unique<ChildProgram>(ProgramPath("Velmor.exe"), args, dir, env);
     }
