@@ -737,6 +737,7 @@ bool CRelayPublisher::RelayAnswers(bool &resolved)
     resolved = true;
     std::unique_ptr<GSocketClient, GObjectUnref> client(g_socket_client_new());
     g_socket_client_set_timeout(client.get(), 1);
+    g_socket_client_set_enable_proxy(client.get(), FALSE); // the relay itself, as rtmp2sink reaches it
     const bool v6 = m_address.host.find(':') != std::string::npos;
     const std::string target =
         (v6 ? "[" + m_address.host + "]" : m_address.host) + ":" + std::to_string(m_address.port);

@@ -24,6 +24,17 @@ namespace {
 
 constexpr const char kMic[] = "microphone:Test Mic";
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Sanitizer builds of Velmor.exe run several times slower than real time (and
+// the address sanitizer keeps freed memory aside): the rates, times and
+// memory of a real build do not apply there, only the outcomes.
+constexpr bool kRealTime = false;
+constexpr int kSlowFactor = 4;
+#else
+constexpr bool kRealTime = true;
+constexpr int kSlowFactor = 1;
+#endif
+
 int CountOf(const std::string &text, const std::string &what)
 {
     int n = 0;
@@ -115,7 +126,7 @@ TEST(Relay, BroadcastReachesTheRelayAsHlsAtTheCamerasSizeAndRate)
     Broadcaster velmor(dir.path() / "velmor", site,
                        "camera:Test Camera:video/x-raw,format=BGR,width=1280,height=720,framerate=25/1",
                        {"-relay", relay.PublishUrl("Room7")});
-    ASSERT_TRUE(WaitForPlaylist(relay, "Room7", 2, 40000)) << velmor.Log() << relay.Log();
+    ASSERT_TRUE(WaitForPlaylist(relay, "Room7", 2, 40000 * kSlowFactor)) << velmor.Log() << relay.Log();
 
     ProgramResult probe =
         RunProgram("/usr/bin/ffprobe",
@@ -144,7 +155,7 @@ TEST(Relay, RelayGoneForTenSecondsIsPublishedToWithinFiveSecondsOfItsReturnWhile
     Broadcaster velmor(dir.path() / "velmor", site,
                        "camera:Test Camera:video/x-raw,format=BGR,width=640,height=480,framerate=15/1",
                        {"-relay", relay.PublishUrl("room")});
-    ASSERT_TRUE(WaitForPlaylist(relay, "room", 1, 40000)) << velmor.Log() << relay.Log();
+    ASSERT_TRUE(WaitForPlaylist(relay, "room", 1, 40000 * kSlowFactor)) << velmor.Log() << relay.Log();
 
     // Every picture of the local stream, as it arrives (no decoding).
     const std::filesystem::path arrivals = dir.path() / "local.framemd5";
@@ -170,21 +181,24 @@ TEST(Relay, RelayGoneForTenSecondsIsPublishedToWithinFiveSecondsOfItsReturnWhile
     std::this_thread::sleep_for(std::chrono::seconds(10));
     const bool back = relay.StartOrigin();
     const auto backAt = Clock::now();
-    const bool published = velmor.WaitForLog("릴레이 서버에 다시 연결하여 송출을 이어갑니다.", 5000);
+    const bool published =
+        velmor.WaitForLog("릴레이 서버에 다시 연결하여 송출을 이어갑니다.", 5000 * kSlowFactor);
     const auto publishedAfter = Clock::now() - backAt;
     std::this_thread::sleep_for(std::chrono::seconds(5));
     const long rssAfter = velmor.RssKb();
     sampling = false;
     sampler.join();
     ASSERT_TRUE(back) << relay.Log();
-    EXPECT_TRUE(published && publishedAfter < std::chrono::seconds(5)) << velmor.Log();
+    EXPECT_TRUE(published && publishedAfter < std::chrono::seconds(5 * kSlowFactor)) << velmor.Log();
     EXPECT_TRUE(WaitForPlaylist(relay, "room", 2, 10000)) << relay.Log();
 
     // At least 14 pictures a second throughout, counted over four seconds:
     // the stream's packets come in bursts.
-    for (std::size_t i = 8; i < picturesSoFar.size(); ++i)
+    for (std::size_t i = 8; kRealTime && i < picturesSoFar.size(); ++i)
         EXPECT_GE(picturesSoFar[i] - picturesSoFar[i - 8], 56) << "at " << i / 2.0 << " s";
-    EXPECT_LT(rssAfter - rssBefore, 30 * 1024) << rssBefore << " kB before, " << rssAfter << " kB after";
+    if (kRealTime) {
+        EXPECT_LT(rssAfter - rssBefore, 30 * 1024) << rssBefore << " kB before, " << rssAfter << " kB after";
+    }
     counter.Kill();
     EXPECT_EQ(velmor.Stop(), 0) << velmor.Stderr();
     const std::string log = velmor.Log();
