@@ -76,14 +76,6 @@ void FitPicture(int width, int height, int &outWidth, int &outHeight)
     outHeight = std::max(2, static_cast<int>(height * scale) & ~1);
 }
 
-struct GObjectUnref {
-    void operator()(gpointer object) const noexcept
-    {
-        if (object)
-            g_object_unref(object);
-    }
-};
-
 } // namespace
 
 const char *RelayStateText(RelayState state)
@@ -181,7 +173,7 @@ HRESULT CRelayPublisher::Start(const std::string &url)
         std::lock_guard<std::mutex> lock(m_lock);
         m_stopRequested = false;
     }
-    m_cancellable = g_cancellable_new();
+    m_cancellable.reset(g_cancellable_new());
     VLOG(kModule, "릴레이 서버에 연결합니다: %s\n", m_address.Display().c_str());
     SetState(RelayState::Connecting);
     g_pRelay.store(this);
@@ -197,7 +189,7 @@ void CRelayPublisher::RequestStop()
     }
     m_wake.notify_all();
     if (m_cancellable)
-        g_cancellable_cancel(m_cancellable);
+        g_cancellable_cancel(m_cancellable.get());
 }
 
 void CRelayPublisher::Stop()
@@ -207,10 +199,7 @@ void CRelayPublisher::Stop()
     RequestStop();
     if (m_thread.joinable())
         m_thread.join();
-    if (m_cancellable) {
-        g_object_unref(m_cancellable);
-        m_cancellable = nullptr;
-    }
+    m_cancellable.reset();
     std::lock_guard<std::mutex> lock(m_lock);
     m_queue.clear();
     m_queuedPictures = 0;
@@ -343,8 +332,6 @@ void CRelayPublisher::Run()
             VLOG(kModule, "릴레이 서버에 연결하지 못했습니다 (%s). 다시 연결을 시도합니다.\n", why.c_str());
         if (before != RelayState::Waiting)
             SetState(RelayState::Waiting);
-        // A connection lost right after it was made counts as a failure of
-        // the attempt: the pause grows.
         nextAttempt = Clock::now() + retryPause;
         retryPause = std::min(retryPause * 2, kLongestRetry);
         // Is anyone listening at all? If not, watch for the relay's return.
@@ -368,9 +355,12 @@ void CRelayPublisher::Run()
             items.clear();
             if (probing && now >= nextProbe) {
                 bool resolved = true;
-                if (RelayAnswers(resolved))
+                if (RelayAnswers(resolved)) {
                     nextAttempt = now; // it is back
-                probing = resolved && now < nextAttempt;
+                    probing = false;
+                } else {
+                    probing = resolved;
+                }
                 nextProbe = Clock::now() + milliseconds(1000);
             }
             bool haveSource;
@@ -480,11 +470,12 @@ bool CRelayPublisher::Build(Pipeline &p, std::string &why)
     GError *error = nullptr;
     GstElement *element = gst_parse_launch(launch, &error);
     platform::GErrorPtr errorHolder(error);
-    if (!element) {
+    if (element)
+        p.pipeline.reset(element);
+    if (!element || error) { // a missing element leaves a pipeline without it
         why = error && error->message ? error->message : "no pipeline";
         return false;
     }
-    p.pipeline.reset(element);
     p.bus.reset(gst_element_get_bus(element));
     platform::GstPtr<GstElement> video(gst_bin_get_by_name(p.pipeline.bin(), "video"));
     platform::GstPtr<GstElement> audio(gst_bin_get_by_name(p.pipeline.bin(), "audio"));
@@ -743,7 +734,7 @@ bool CRelayPublisher::RelayAnswers(bool &resolved)
         (v6 ? "[" + m_address.host + "]" : m_address.host) + ":" + std::to_string(m_address.port);
     GError *error = nullptr;
     std::unique_ptr<GSocketConnection, GObjectUnref> connection(g_socket_client_connect_to_host(
-        client.get(), target.c_str(), static_cast<guint16>(m_address.port), m_cancellable, &error));
+        client.get(), target.c_str(), static_cast<guint16>(m_address.port), m_cancellable.get(), &error));
     platform::GErrorPtr errorHolder(error);
     if (error && error->domain == G_RESOLVER_ERROR)
         resolved = false;
