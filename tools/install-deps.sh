@@ -16,6 +16,8 @@ PACKAGES=(
   ffmpeg
   # VLC plays the stream in the tests (cvlc, run as an unprivileged user)
   vlc-bin vlc-plugin-base
+  # the broadcast relay (tools/run-relay.sh): nginx with its RTMP module
+  nginx libnginx-mod-rtmp
   # network and archives
   libcurl4-openssl-dev libssl-dev libmspack-dev gcab cabextract curl
   # tests
