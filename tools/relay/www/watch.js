@@ -214,6 +214,12 @@
       return;
     const now = performance.now();
     const t = video.currentTime;
+    // Paused by the browser (a picture scrolled out of sight, or no start
+    // without a click): nothing to judge until it plays again.
+    if (video.paused) {
+      lastProgressAt = now;
+      return;
+    }
     if (t > lastTime + 0.01 || (t < lastTime && t > 0)) {
       lastTime = t;
       lastProgressAt = now;
