@@ -30,8 +30,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <deque>
+#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -94,8 +94,9 @@ std::pair<double, double> NginxCpuSeconds(const std::string &prefix)
         for (std::string x; rest >> x;)
             f.push_back(x);
         if (f.size() > 13)
-            all.push_back({std::atol(e->d_name), std::atol(f[1].c_str()), line.find(prefix) != std::string::npos,
-                           std::atof(f[11].c_str()) / ticks, std::atof(f[12].c_str()) / ticks});
+            all.push_back({std::atol(e->d_name), std::atol(f[1].c_str()),
+                           line.find(prefix) != std::string::npos, std::atof(f[11].c_str()) / ticks,
+                           std::atof(f[12].c_str()) / ticks});
     }
     closedir(proc);
     double user = 0, system = 0;
@@ -246,7 +247,8 @@ struct Figures {
 class Viewers {
 public:
     Viewers(int count, std::string base, std::string playlist, Appearances &appearances)
-        : m_base(std::move(base)), m_playlist(std::move(playlist)), m_appearances(appearances), m_viewers(count)
+        : m_base(std::move(base)), m_playlist(std::move(playlist)), m_appearances(appearances),
+          m_viewers(count)
     {
         curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, static_cast<long>(count) * 2 + 16);
         const auto start = Clock::now();
@@ -385,8 +387,8 @@ private:
 // it: its "sink:" line, or an empty text.
 std::string LocalSinkLine()
 {
-    const std::string command = std::string(STREAM_BENCH) +
-                                " --encode-seconds 1 --live-seconds 15 --audio-buffer-ms 32 2>/dev/null";
+    const std::string command =
+        std::string(STREAM_BENCH) + " --encode-seconds 1 --live-seconds 15 --audio-buffer-ms 32 2>/dev/null";
     std::string line;
     if (FILE *p = ::popen(command.c_str(), "r")) {
         char buf[1024];
@@ -419,9 +421,19 @@ int main(int argc, char **argv)
         else if (a == "--no-sink")
             sink = false;
         else {
-            std::fprintf(stderr, "usage: relay_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]\n");
+            std::fprintf(
+                stderr,
+                "usage: relay_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]\n");
             return 2;
         }
+    }
+    // The size goes into ffmpeg's command line: digits, "x", digits only.
+    const std::size_t x = size.find('x');
+    if (x == 0 || x == std::string::npos || x + 1 == size.size() ||
+        size.find_first_not_of("0123456789x") != std::string::npos ||
+        size.find('x', x + 1) != std::string::npos) {
+        std::fprintf(stderr, "relay_bench: --size wants WIDTHxHEIGHT, e.g. 1280x720\n");
+        return 2;
     }
     // Two connections per viewer: raise the descriptor limit for this
     // process and the nginx it starts.
@@ -431,8 +443,9 @@ int main(int argc, char **argv)
     setrlimit(RLIMIT_NOFILE, &files);
     platform::CurlGlobalInit();
 
-    std::printf("relay_bench: target: every fragment at every viewer before the next fragment is due, %d viewers\n",
-                viewers);
+    std::printf(
+        "relay_bench: target: every fragment at every viewer before the next fragment is due, %d viewers\n",
+        viewers);
     TestDir dir("relay-bench");
     // A clip encoded once, published in a loop without encoding again: the
     // publisher takes next to no processor time from the measurement.
@@ -441,8 +454,8 @@ int main(int argc, char **argv)
         "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=" + size +
         ":rate=15 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 20 -c:v libx264 -preset veryfast -tune "
         "zerolatency -g 30 -pix_fmt yuv420p -b:v " +
-        std::to_string(kbits) + "k -maxrate " + std::to_string(kbits) + "k -bufsize " + std::to_string(kbits) +
-        "k -c:a aac -b:a 128k -f flv " + clip;
+        std::to_string(kbits) + "k -maxrate " + std::to_string(kbits) + "k -bufsize " +
+        std::to_string(kbits) + "k -c:a aac -b:a 128k -f flv " + clip;
     if (std::system(encode.c_str()) != 0) {
         std::printf("could not encode the test clip\n");
         return 1;
@@ -454,8 +467,9 @@ int main(int argc, char **argv)
     }
     const std::string key = "bench";
     ChildProgram publisher("/usr/bin/setpriv",
-                           {"--pdeathsig", "TERM", "--", "ffmpeg", "-nostdin", "-v", "error", "-re", "-stream_loop",
-                            "-1", "-i", clip, "-c", "copy", "-f", "flv", relay.PublishUrl(key)},
+                           {"--pdeathsig", "TERM", "--", "ffmpeg", "-nostdin", "-v", "error", "-re",
+                            "-stream_loop", "-1", "-i", clip, "-c", "copy", "-f", "flv",
+                            relay.PublishUrl(key)},
                            dir.path());
     const std::string playlist = relay.HlsUrl(key);
     const std::string base = playlist.substr(0, playlist.rfind('/') + 1);
@@ -496,29 +510,34 @@ int main(int argc, char **argv)
     double fragmentSeconds = 0;
     for (const Entry &e : first)
         fragmentSeconds += e.seconds / static_cast<double>(first.size());
-    std::printf("stream: %s at %d kbit/s video + 128 kbit/s sound, fragments of %.1f s, %zu fragments seen at the "
-                "origin\n",
-                size.c_str(), kbits, fragmentSeconds, appeared);
-    std::printf("viewers: %d for %d s: %lld fragments delivered, %lld misses (complete after the next fragment "
-                "was due; worst %.0f ms late), %lld failed requests, %lld playlists (%.0f/s), %.0f Mbit/s out\n",
-                viewers, seconds, f.deliveries, f.misses, f.worstLateMs, f.failed, f.playlists,
-                static_cast<double>(f.playlists) / seconds, static_cast<double>(f.bytes) * 8 / 1e6 / seconds);
-    std::printf("fragment listed -> complete at the viewer: median %.0f ms, p99 %.0f ms; appeared at the origin -> "
-                "complete: median %.0f ms, p99 %.0f ms\n",
-                Percentile(f.fromListedMs, 0.5), Percentile(f.fromListedMs, 0.99), Percentile(f.fromAppearedMs, 0.5),
-                Percentile(f.fromAppearedMs, 0.99));
+    std::printf(
+        "stream: %s at %d kbit/s video + 128 kbit/s sound, fragments of %.1f s, %zu fragments seen at the "
+        "origin\n",
+        size.c_str(), kbits, fragmentSeconds, appeared);
+    std::printf(
+        "viewers: %d for %d s: %lld fragments delivered, %lld misses (complete after the next fragment "
+        "was due; worst %.0f ms late), %lld failed requests, %lld playlists (%.0f/s), %.0f Mbit/s out\n",
+        viewers, seconds, f.deliveries, f.misses, f.worstLateMs, f.failed, f.playlists,
+        static_cast<double>(f.playlists) / seconds, static_cast<double>(f.bytes) * 8 / 1e6 / seconds);
+    std::printf(
+        "fragment listed -> complete at the viewer: median %.0f ms, p99 %.0f ms; appeared at the origin -> "
+        "complete: median %.0f ms, p99 %.0f ms\n",
+        Percentile(f.fromListedMs, 0.5), Percentile(f.fromListedMs, 0.99), Percentile(f.fromAppearedMs, 0.5),
+        Percentile(f.fromAppearedMs, 0.99));
     std::printf("nginx: %.1f%% of one core (user %.1f%%, system %.1f%%) = %.4f%% of one core per viewer\n",
                 nginxPercent, 100 * user / seconds, 100 * system / seconds, nginxPercent / viewers);
-    std::printf("client (this program, all viewers): %.1f%% of one core\n", 100 * (client1 - client0) / seconds);
+    std::printf("client (this program, all viewers): %.1f%% of one core\n",
+                100 * (client1 - client0) / seconds);
     if (sink) {
         const std::string line = LocalSinkLine();
         double sinkPercent = NAN;
         const std::size_t at = line.find("network-sink thread ");
         if (at != std::string::npos)
             sinkPercent = std::atof(line.c_str() + at + 20);
-        std::printf("local sink (stream_bench, 320x240 WMV about 140 kbit/s): 50 players, %.2f%% of one core = "
-                    "%.4f%% per player; relay: %.4f%% per viewer at %d kbit/s\n",
-                    sinkPercent, sinkPercent / 50, nginxPercent / viewers, kbits + 128);
+        std::printf(
+            "local sink (stream_bench, 320x240 WMV about 140 kbit/s): 50 players, %.2f%% of one core = "
+            "%.4f%% per player; relay: %.4f%% per viewer at %d kbit/s\n",
+            sinkPercent, sinkPercent / 50, nginxPercent / viewers, kbits + 128);
     }
     return f.misses == 0 && f.failed == 0 ? 0 : 1;
 }
