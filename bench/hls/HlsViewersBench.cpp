@@ -17,7 +17,7 @@
 // All clients run on one thread over libcurl's multi interface, so the client
 // is not what limits the figures.
 //
-//   relay_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]
+//   hls_viewers_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]
 #include "RelayServer.h"
 #include "TestDir.h"
 
@@ -423,7 +423,7 @@ int main(int argc, char **argv)
         else {
             std::fprintf(
                 stderr,
-                "usage: relay_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]\n");
+                "usage: hls_viewers_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]\n");
             return 2;
         }
     }
@@ -432,7 +432,7 @@ int main(int argc, char **argv)
     if (x == 0 || x == std::string::npos || x + 1 == size.size() ||
         size.find_first_not_of("0123456789x") != std::string::npos ||
         size.find('x', x + 1) != std::string::npos) {
-        std::fprintf(stderr, "relay_bench: --size wants WIDTHxHEIGHT, e.g. 1280x720\n");
+        std::fprintf(stderr, "hls_viewers_bench: --size wants WIDTHxHEIGHT, e.g. 1280x720\n");
         return 2;
     }
     // Two connections per viewer: raise the descriptor limit for this
@@ -444,7 +444,7 @@ int main(int argc, char **argv)
     platform::CurlGlobalInit();
 
     std::printf(
-        "relay_bench: target: every fragment at every viewer before the next fragment is due, %d viewers\n",
+        "hls_viewers_bench: target: every fragment at every viewer before the next fragment is due, %d viewers\n",
         viewers);
     TestDir dir("relay-bench");
     // A clip encoded once, published in a loop without encoding again: the
