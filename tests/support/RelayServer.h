@@ -45,7 +45,8 @@ public:
     };
 
     explicit RelayServer(const std::filesystem::path &prefix) : RelayServer(prefix, Options{}) {}
-    RelayServer(const std::filesystem::path &prefix, Options options) : m_prefix(prefix), m_options(std::move(options))
+    RelayServer(const std::filesystem::path &prefix, Options options)
+        : m_prefix(prefix), m_options(std::move(options))
     {
         if (m_options.www.empty())
             m_options.www = std::filesystem::path(SourceDir()) / "tools/relay/www";
@@ -83,10 +84,19 @@ public:
     {
         return "rtmp://127.0.0.1:" + std::to_string(m_rtmpPort) + "/" + m_options.app + "/" + key;
     }
-    std::string HlsUrl(const std::string &key) const { return HttpBase(m_httpPort) + "/hls/" + key + ".m3u8"; }
-    std::string EdgeHlsUrl(const std::string &key) const { return HttpBase(m_edgePort) + "/hls/" + key + ".m3u8"; }
+    std::string HlsUrl(const std::string &key) const
+    {
+        return HttpBase(m_httpPort) + "/hls/" + key + ".m3u8";
+    }
+    std::string EdgeHlsUrl(const std::string &key) const
+    {
+        return HttpBase(m_edgePort) + "/hls/" + key + ".m3u8";
+    }
     std::string WatchUrl(const std::string &key) const { return HttpBase(m_httpPort) + "/?stream=" + key; }
-    std::string EdgeWatchUrl(const std::string &key) const { return HttpBase(m_edgePort) + "/?stream=" + key; }
+    std::string EdgeWatchUrl(const std::string &key) const
+    {
+        return HttpBase(m_edgePort) + "/?stream=" + key;
+    }
     // Where the origin writes the HLS files.
     std::filesystem::path HlsDir() const { return m_prefix / "origin" / "hls"; }
 
@@ -128,8 +138,8 @@ public:
 private:
     bool StartEdge()
     {
-        m_edge = Run({"--prefix", (m_prefix / "edge").string(), "--http-port", std::to_string(m_edgePort), "--edge",
-                      "127.0.0.1:" + std::to_string(m_httpPort)},
+        m_edge = Run({"--prefix", (m_prefix / "edge").string(), "--http-port", std::to_string(m_edgePort),
+                      "--edge", "127.0.0.1:" + std::to_string(m_httpPort)},
                      m_prefix / "edge");
         return WaitUntilAnswering(*m_edge, {m_edgePort});
     }
@@ -139,8 +149,9 @@ private:
         std::filesystem::create_directories(dir);
         // setpriv: nginx ends with the thread that started it, so a test that
         // dies leaves no server behind.
-        std::vector<std::string> all{"--pdeathsig", "TERM", "--", "bash",
-                                     std::string(SourceDir()) + "/tools/run-relay.sh", "--no-install"};
+        std::vector<std::string> all{
+            "--pdeathsig", "TERM", "--", "bash", std::string(SourceDir()) + "/tools/run-relay.sh",
+            "--no-install"};
         all.insert(all.end(), args.begin(), args.end());
         return std::make_unique<ChildProgram>("/usr/bin/setpriv", all, dir);
     }

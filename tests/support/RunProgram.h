@@ -76,6 +76,7 @@ public:
     ChildProgram &operator=(const ChildProgram &) = delete;
 
     bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
     bool Running()
     {
         Poll();
@@ -150,6 +151,22 @@ inline ProgramResult RunProgram(const std::string &program, const std::vector<st
     result.err = child.Stderr();
     child.Forget();
     return result;
+}
+
+// The environment that keeps a program under test off the machine: its own
+// registry store, Windows folder, home, temporary and XDG folders (made below
+// `dir`), and a restart that only runs `true`. "NAME=VALUE" entries for
+// ChildProgram and RunProgram.
+inline std::vector<std::string> PrivateProgramEnvironment(const std::filesystem::path &dir)
+{
+    std::vector<std::string> env{"VELMOR_RESTART_COMMAND=true"};
+    for (const char *name : {"VELMOR_REGISTRY_DIR", "VELMOR_WINDOWS_DIR", "HOME", "TMPDIR", "XDG_DATA_HOME",
+                             "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
+        const std::filesystem::path p = dir / name;
+        std::filesystem::create_directories(p);
+        env.push_back(std::string(name) + "=" + p.string());
+    }
+    return env;
 }
 
 // A TCP port on 127.0.0.1 that was free a moment ago.

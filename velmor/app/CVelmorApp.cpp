@@ -110,7 +110,10 @@ bool CVelmorApp::InitInstance()
     }
 
     VLOG("Velmor", "/u옵션 확인\n");
-    std::vector<char> rest(m_commandLine.begin() + optionsAt, m_commandLine.end());
+    // The relay's address keeps its case; the line keeps no stream key.
+    std::string options = m_commandLine.substr(static_cast<std::size_t>(optionsAt));
+    m_args.TakeRelay(options);
+    std::vector<char> rest(options.begin(), options.end());
     rest.push_back('\0');
     m_args.Store(rest.data());
     VLOG("Velmor", "프로그램 시작 인자: %s\n", m_args.line);
@@ -135,8 +138,8 @@ bool CVelmorApp::InitInstance()
 void CVelmorApp::PrintArgs() const
 {
     std::printf("line=%s\ntag=%s\nstart=%u\nlport=%u\nelport=%u\ncurl=%s\ncport=%u\n"
-                "ceurl=%s\nceport=%u\nonairrul=%s\noffairurl=%s\n",
+                "ceurl=%s\nceport=%u\nonairrul=%s\noffairurl=%s\nrelay=%s\n",
                 m_args.line, m_args.tag, m_args.start, m_args.lport, m_args.elport, m_args.curl,
-                m_args.cport, m_args.ceurl, m_args.ceport, m_args.onairrul, m_args.offairurl);
+                m_args.cport, m_args.ceurl, m_args.ceport, m_args.onairrul, m_args.offairurl, m_args.relay.c_str());
     std::fflush(stdout);
 }

@@ -1,9 +1,11 @@
 #include "CommandLineArgs.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -41,6 +43,32 @@ const CommandLineArgs &GetAppArgs()
 void SetAppArgs(const CommandLineArgs &args)
 {
     g_appArgs = args;
+}
+
+std::string MaskRelayKey(std::string_view text)
+{
+    const std::size_t slash = text.rfind('/');
+    return std::string(text.substr(0, slash == std::string_view::npos ? 0 : slash + 1)) + "****";
+}
+
+void CommandLineArgs::TakeRelay(std::string &text)
+{
+    constexpr std::string_view kName = "-relay ";
+    for (std::size_t at = 0; at + kName.size() <= text.size(); ++at) {
+        if (at > 0 && text[at - 1] != ' ')
+            continue;
+        bool same = true;
+        for (std::size_t i = 0; i < kName.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(text[at + i])) == kName[i];
+        if (!same)
+            continue;
+        const std::size_t from = at + kName.size();
+        const std::size_t end = std::min(text.find(' ', from), text.size());
+        relay = text.substr(from, end - from);
+        const std::string masked = relay.empty() ? std::string() : MaskRelayKey(relay);
+        text.replace(from, end - from, masked);
+        at = from + masked.size();
+    }
 }
 
 void CommandLineArgs::Store(char *text)

@@ -209,6 +209,32 @@ GstBuffer *CSampleGrabber::ScaledForCallback(GstBuffer *buffer)
     return m_scaler.output.get();
 }
 
+void CSampleGrabber::DeliverSourceFrame(SourceFrameSink sink, GstBuffer *buffer)
+{
+    platform::GstCapsPtr caps(gst_pad_get_current_caps(m_probePad.get()));
+    if (!caps)
+        return;
+    if (!m_sourceCaps || !gst_caps_is_equal(m_sourceCaps.get(), caps.get())) {
+        m_sourceInfoValid = gst_video_info_from_caps(&m_sourceInfo, caps.get()) &&
+                            GST_VIDEO_INFO_FORMAT(&m_sourceInfo) == GST_VIDEO_FORMAT_BGR;
+        m_sourceCaps = std::move(caps);
+    }
+    if (!m_sourceInfoValid)
+        return;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &m_sourceInfo, buffer, GST_MAP_READ))
+        return;
+    SourceFrame f;
+    f.data = static_cast<const unsigned char *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    f.width = GST_VIDEO_FRAME_WIDTH(&frame);
+    f.height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    f.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    f.fpsNumerator = GST_VIDEO_INFO_FPS_N(&m_sourceInfo);
+    f.fpsDenominator = GST_VIDEO_INFO_FPS_D(&m_sourceInfo) > 0 ? GST_VIDEO_INFO_FPS_D(&m_sourceInfo) : 1;
+    sink(f);
+    gst_video_frame_unmap(&frame);
+}
+
 GstPadProbeReturn CSampleGrabber::OnBuffer(GstPad *, GstPadProbeInfo *info, gpointer self)
 {
     auto *grabber = static_cast<CSampleGrabber *>(self);
@@ -233,6 +259,8 @@ void CSampleGrabber::Deliver(GstBuffer *buffer)
     CSampleGrabberCallback *callback = m_callback.load();
     if (!callback)
         return;
+    if (SourceFrameSink sink = m_sourceSink.load())
+        DeliverSourceFrame(sink, buffer);
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     std::unique_lock<std::mutex> scalerLock(m_scalerMutex, std::defer_lock);
     if (m_frameWidth.load() > 0)

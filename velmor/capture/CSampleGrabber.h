@@ -44,6 +44,9 @@ public:
     // is fitted whole, centred between black borders. 0 x 0 (the default)
     // hands the frames over as they are. Set before the graph runs.
     HRESULT SetCallbackFrameSize(int width, int height);
+    // Video: also hands every frame at the size it passes the grabber (before
+    // the fitting above) to `sink`; null stops it. Set before the graph runs.
+    void SetSourceFrameSink(SourceFrameSink sink) { m_sourceSink.store(sink); }
 
 private:
     struct ConverterFree {
@@ -69,6 +72,7 @@ private:
     // return `buffer` itself when it already has that size.
     GstBuffer *ScaledForCallback(GstBuffer *buffer);
     bool PrepareScaler(int width, int height);
+    void DeliverSourceFrame(SourceFrameSink sink, GstBuffer *buffer);
 
     GstElement *m_accept; // owned by the bin
     GstElement *m_grab;   // owned by the bin
@@ -86,6 +90,12 @@ private:
     std::atomic<int> m_frameHeight{0};
     std::mutex m_scalerMutex;
     Scaler m_scaler;
+    std::atomic<SourceFrameSink> m_sourceSink{nullptr};
+    // The video info of the caps the source frames came with (streaming
+    // thread only).
+    platform::GstCapsPtr m_sourceCaps;
+    GstVideoInfo m_sourceInfo{};
+    bool m_sourceInfoValid = false;
     std::mutex m_lastMutex;
     platform::GstBufferPtr m_last;
 };

@@ -211,6 +211,20 @@ void CVideo::NegotiateCaptureFormat(const std::shared_ptr<CCaptureFilter> &sourc
     if (current.formattype != FormatType::VideoInfo)
         return;
 
+    // The broadcast relay takes the largest picture the camera gives (up to
+    // its limit); the local stream's frames are fitted to 320x240 anyway.
+    if (camera && m_largestWidth > 0 && m_largestHeight > 0) {
+        const int index = FindLargestFormat(m_largestWidth, m_largestHeight);
+        const BITMAPINFOHEADER *largest =
+            index >= 0 ? &m_formatList[static_cast<std::size_t>(index)].bmiHeader : nullptr;
+        // Nothing larger than the local stream's own size: the usual attempts.
+        if (largest && static_cast<long long>(largest->biWidth) * std::abs(largest->biHeight) > 320 * 240 &&
+            SUCCEEDED(SetFormatByIndex(index))) {
+            VLOG(kModule, "릴레이 송출을 위해 카메라를 %dx%d 형식으로 설정합니다.\n", largest->biWidth,
+                 std::abs(largest->biHeight));
+            return;
+        }
+    }
     if (!m_formatList.empty()) {
         int index = FindFormat(BI_RGB, 320, 240);                                         // attempt 1
         if (index < 0)
@@ -275,6 +289,21 @@ int CVideo::FindNearestFormat(std::uint32_t compression, int width, int height) 
     return same.index >= 0 ? same.index : other.index;
 }
 
+int CVideo::FindLargestFormat(int width, int height) const
+{
+    int best = -1;
+    long long bestPixels = 0;
+    for (std::size_t i = 0; i < m_formatList.size(); ++i) {
+        const BITMAPINFOHEADER &h = m_formatList[i].bmiHeader;
+        const long long pixels = static_cast<long long>(h.biWidth) * std::abs(h.biHeight);
+        if (h.biWidth > 0 && h.biWidth <= width && std::abs(h.biHeight) <= height && pixels > bestPixels) {
+            best = static_cast<int>(i);
+            bestPixels = pixels;
+        }
+    }
+    return best;
+}
+
 HRESULT CVideo::ConnectGrabber(const std::shared_ptr<CCaptureFilter> &source, bool screen)
 {
     m_pGrabber->SetMediaType(CMediaType::Rgb24Video());
@@ -284,6 +313,7 @@ HRESULT CVideo::ConnectGrabber(const std::shared_ptr<CCaptureFilter> &source, bo
     // the sink, its whole picture kept between black borders. The preview
     // shows the source's own frames.
     m_pGrabber->SetCallbackFrameSize(kFrameWidth, kFrameHeight);
+    m_pGrabber->SetSourceFrameSink(m_sourceSink);
     HRESULT hr = ConnectFilters(*m_pGraph, *source, *m_pGrabber, 3);
     if (FAILED(hr)) {
         VLOG(kModule, screen ? "화면캡쳐 필터와 샘플 그래퍼 필터 연결실패 (hr=0x%08x).\n"

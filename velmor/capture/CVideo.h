@@ -47,11 +47,23 @@ public:
     // each build and drops it at release.
     void SetVideoSink(SampleSink sink) { m_videoSink = sink; }
     SampleSink CurrentSink() const { return m_callback.Sink(); }
+    // Every frame also goes, at the size the source settled on, to this
+    // function (the broadcast relay); null: none. Taken at each build.
+    void SetSourceFrameSink(SourceFrameSink sink) { m_sourceSink = sink; }
+    // Before the 320x240 attempts, ask a camera for its largest format within
+    // width x height (the relay's picture); 0 x 0 (the default): do not.
+    void SetLargestFormatWithin(int width, int height)
+    {
+        m_largestWidth = width;
+        m_largestHeight = height;
+    }
 
     // The format list of the last camera build and its searches.
     const std::vector<CMediaType> &FormatList() const { return m_formatList; }
     int FindFormat(std::uint32_t compression, int width, int height) const;
     int FindNearestFormat(std::uint32_t compression, int width, int height) const;
+    // The list entry with the most pixels within width x height; -1 if none.
+    int FindLargestFormat(int width, int height) const;
     HRESULT GetFormatList();
     // For tests of the searches: replaces the format list.
     void SetFormatListForTest(std::vector<CMediaType> list) { m_formatList = std::move(list); }
@@ -89,4 +101,7 @@ private:
     CSampleGrabberCallback m_callback;
     IPreviewTarget *m_hPreviewWnd = nullptr;
     SampleSink m_videoSink = nullptr;
+    SourceFrameSink m_sourceSink = nullptr;
+    int m_largestWidth = 0;
+    int m_largestHeight = 0;
 };

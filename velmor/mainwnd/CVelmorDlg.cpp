@@ -12,6 +12,7 @@
 #include "CSkinObject.h"
 #include "CSkinWidget.h"
 #include "CVideoWindow.h"
+#include "FakeDeviceHook.h"
 #include "WebQueries.h"
 #include "WindowPosition.h"
 
@@ -37,6 +38,9 @@ constexpr const char kCaptionStart[] = "방송시작";   // string 105
 constexpr const char kCaptionStop[] = "방송중지";    // string 106
 constexpr const char kCaptionLeave[] = "시청중지";   // string 107
 constexpr const char kNoVideo[] = "비디오 장치를 프로그램에서 사용할수 없습니다.";
+// The program's own registry key and the value that names a broadcast relay.
+constexpr const char kProgramKey[] = "Software\\Quenta\\Velmor";
+constexpr const char kRelayValue[] = "RelayURL";
 
 QString Q(const char *utf8)
 {
@@ -112,10 +116,12 @@ CVelmorDlg::~CVelmorDlg()
     if (!m_destroyed)
         DestroyWindow();
     // The writer goes first (its thread writes what is still queued), then
-    // the audio graph, then the video graph.
+    // the audio graph, then the video graph; the relay, asked to end its
+    // stream when the window closed, has been doing so meanwhile.
     m_NetWrite.ReleaseWriter();
     m_Audio.ReleaseGraph();
     m_Video.ReleaseGraph();
+    m_Relay.Stop();
     if (g_pMainDlg == this)
         g_pMainDlg = nullptr;
 }
@@ -257,10 +263,19 @@ bool CVelmorDlg::OnInitDialog()
 
         m_Video.SetVideoSink(&VideoSampleSink);
         m_Audio.SetAudioSink(&AudioSampleSink);
+        const std::string relayUrl = RelayUrl();
+        if (!relayUrl.empty()) {
+            // The relay takes the camera's own pictures, as large as it gives
+            // them up to the relay's size, and the same sound.
+            m_Video.SetSourceFrameSink(&RelayVideoSink);
+            m_Video.SetLargestFormatWithin(CRelayPublisher::kMaxWidth, CRelayPublisher::kMaxHeight);
+            m_Audio.SetAudioSink(&StreamAndRelayAudioSink);
+        }
         BindCombo(m_videoCombo, m_devices->VideoList(), true);
         BindCombo(m_audioCombo, m_devices->AudioList(), false);
         VLOG(kModule, "시스템에 있는 비디오 리스트를 콤보박스에 로드한다.\n");
         m_devices->InsertVideoList();
+        SelectFakeVideoDevice(m_devices->VideoList());
         VLOG(kModule, "시스템에있는 오디오 리스트를 콤보박스에 로드한다.\n");
         m_devices->InsertAudioList();
         VLOG(kModule, "선택한 비디오 장치로 셋팅한다.\n");
@@ -278,6 +293,8 @@ bool CVelmorDlg::OnInitDialog()
             return true; // the window stays open without a stream
         }
         m_streamReady = true;
+        if (!relayUrl.empty())
+            StartRelay(relayUrl);
         m_Video.RunGraph();
         SendOnAirNotice();
     } else if (m_args.start == 2) {
@@ -441,6 +458,7 @@ void CVelmorDlg::Relayout()
     if (!m_layout.empty())
         ApplyLayout();
     PlaceControlsOnSkin();
+    PlaceRelayStatus();
     if (m_videoWindow && m_preview)
         m_videoWindow->resize(m_preview->size());
 }
@@ -800,6 +818,74 @@ void CVelmorDlg::WriteStatusFile()
 }
 
 // ---------------------------------------------------------------------------
+// Broadcast relay
+
+std::string CVelmorDlg::RelayUrl() const
+{
+    // The command line wins; a web page never sets either.
+    if (!m_args.relay.empty())
+        return m_args.relay;
+    platform::RegistryKey key;
+    if (FAILED(platform::RegistryKey::Open(platform::RegRoot::HKCU, kProgramKey, key)))
+        return std::string();
+    return key.ReadString(kRelayValue).value_or(std::string());
+}
+
+void CVelmorDlg::StartRelay(const std::string &url)
+{
+    m_relayStatus = new QLabel(this);
+    m_relayStatus->setObjectName(QStringLiteral("relay_status"));
+    m_relayStatus->setWordWrap(true);
+    m_relayStatus->setAlignment(Qt::AlignCenter);
+    QFont font = m_relayStatus->font();
+    font.setPointSize(8);
+    m_relayStatus->setFont(font);
+    PlaceRelayStatus();
+    m_relayStatus->show();
+    m_relayStatus->raise();
+    if (m_SamplePath.PauseImageSize() == CVideo::kFrameWidth * CVideo::kFrameHeight * 3)
+        m_Relay.SetPauseImage(m_SamplePath.PauseImage(), CVideo::kFrameWidth, CVideo::kFrameHeight);
+    // Called on the relay's thread: the window shows it on its own.
+    m_Relay.SetStateObserver([this](RelayState state) {
+        QMetaObject::invokeMethod(
+            this, [this, state] { ShowRelayState(state); }, Qt::QueuedConnection);
+    });
+    m_Relay.Start(url);
+    ShowRelayState(m_Relay.State());
+}
+
+void CVelmorDlg::ShowRelayState(RelayState state)
+{
+    if (m_relayStatus == nullptr)
+        return;
+    const char *colour = state == RelayState::Publishing ? "#1E7B34"
+                         : state == RelayState::Connecting ? "#34538A"
+                                                            : "#B04E12";
+    m_relayStatus->setStyleSheet(QStringLiteral("QLabel { color: %1; background: #FFFFFF; border: 1px solid "
+                                                "#8DA2C6; border-radius: 3px; padding: 2px; }")
+                                     .arg(QString::fromLatin1(colour)));
+    const QString where = state == RelayState::Invalid
+                              ? Q(MaskRelayKey(RelayUrl()).c_str())
+                              : QString::fromStdString(m_Relay.Address().host + ":" +
+                                                       std::to_string(m_Relay.Address().port) + "/" +
+                                                       m_Relay.Address().app);
+    m_relayStatus->setText(Q(RelayStateText(state)) + QStringLiteral("\n") + where);
+    m_relayStatus->setToolTip(where);
+}
+
+void CVelmorDlg::PlaceRelayStatus()
+{
+    if (m_relayStatus == nullptr)
+        return;
+    // Below the command buttons, a place the skin leaves empty; without a
+    // skin, where those buttons would be.
+    const QRect buttons = GetSkinObjectRect("btn_start");
+    const QRect r = buttons.isValid() ? QRect(buttons.left(), buttons.bottom() + 10, buttons.width(), 40)
+                                      : QRect(width() - 194, 290, 184, 40);
+    m_relayStatus->setGeometry(r);
+}
+
+// ---------------------------------------------------------------------------
 // Window rectangle
 
 void CVelmorDlg::RestoreWindowRect()
@@ -848,6 +934,8 @@ void CVelmorDlg::DestroyWindow()
     if (m_args.start == 1)
         SendOffAirNotice();
     g_nClosing.store(1);
+    // The relay's stream ends while the rest of the window closes.
+    m_Relay.RequestStop();
     SaveWindowRect();
     // The chat window closes its sockets and joins its threads.
     delete m_pControlDlg;

@@ -14,6 +14,7 @@
 // worker posts the address notice.
 #include "CDeviceSelection.h"
 #include "CNetWrite.h"
+#include "CRelayPublisher.h"
 #include "CSamplePath.h"
 #include "CSnapDialog.h"
 #include "CommandLineArgs.h"
@@ -22,6 +23,7 @@
 #include "IPreviewTarget.h"
 #include "WMPTypes.h"
 
+#include <QLabel>
 #include <QPointer>
 #include <QTimer>
 
@@ -136,6 +138,8 @@ public:
     CControlDlg *ControlDlg() const { return m_pControlDlg; }
     CNetWrite &NetWrite() { return m_NetWrite; }
     CSamplePath &SamplePath() { return m_SamplePath; }
+    CRelayPublisher &Relay() { return m_Relay; }
+    QLabel *RelayStatus() const { return m_relayStatus; }
     CDeviceSelection *Devices() const { return m_devices.get(); }
     CMediaPlayer *Player() const { return m_spWMPPlayer.get(); }
     CSkinWidget *Skin() const { return m_pSkin; }
@@ -166,6 +170,12 @@ private:
     void EndWithMessage(const char *text);
     void DestroyWindow();
     void PrepareBanner();
+    // The broadcast relay: its address (the -relay option, else "RelayURL"
+    // under the program's own registry key), and its state in the window.
+    std::string RelayUrl() const;
+    void StartRelay(const std::string &url);
+    void ShowRelayState(RelayState state);
+    void PlaceRelayStatus();
 
     CommandLineArgs m_args;
 
@@ -177,6 +187,7 @@ private:
     CAudio m_Audio;
     CNetWrite m_NetWrite;
     CSamplePath m_SamplePath{m_NetWrite};
+    CRelayPublisher m_Relay;
     std::unique_ptr<CDeviceSelection> m_devices;
 
     CSkinWidget *m_pSkin = nullptr;
@@ -186,6 +197,7 @@ private:
     CAnimatedPicture *m_preview = nullptr;
     CVideoWindow *m_videoWindow = nullptr;
     CExploread *m_banner = nullptr;
+    QLabel *m_relayStatus = nullptr;
 
     std::unique_ptr<CMediaPlayer> m_spWMPPlayer;
     std::unique_ptr<CWMPEventDispatch> m_pEventDispatch;

@@ -1,5 +1,6 @@
 #include "FakeDeviceHook.h"
 
+#include "CDeviceList.h"
 #include "CLogFile.h"
 #include "TestDevices.h"
 
@@ -44,4 +45,16 @@ void InstallFakeDevicesFromEnvironment()
     }
     testdevices::SetFakeDevices(devices);
     VLOG("Velmor", "시험용 장치 %d개로 실행합니다 (VELMOR_FAKE_DEVICES).\n", static_cast<int>(devices.size()));
+}
+
+void SelectFakeVideoDevice(CDeviceList &videoList)
+{
+    const char *wanted = std::getenv("VELMOR_FAKE_SELECT");
+    if (wanted == nullptr || std::getenv("VELMOR_FAKE_DEVICES") == nullptr)
+        return;
+    for (int i = 0; i < videoList.GetCount(); ++i) {
+        std::string text;
+        if (videoList.GetLBText(i, text) != CB_ERR && text == wanted)
+            videoList.SetCurSel(i);
+    }
 }

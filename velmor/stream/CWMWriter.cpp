@@ -2,6 +2,7 @@
 
 #include "AsfParser.h"
 #include "CLogFile.h"
+#include "StampBuffer.h"
 
 #include "platform/GstInit.h"
 
@@ -34,27 +35,6 @@ std::string Format(const char *fmt, ...)
     std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
     return text;
-}
-
-#if defined(__SANITIZE_THREAD__)
-extern "C" void AnnotateIgnoreWritesBegin(const char *file, int line);
-extern "C" void AnnotateIgnoreWritesEnd(const char *file, int line);
-#endif
-
-// Stamps a new buffer. GStreamer allocates GstBuffer structs from GLib's
-// slice allocator, which recycles memory between threads through caches the
-// thread sanitizer cannot see; the first stores into a recycled struct would
-// be reported as races with its previous owner. The buffer is ours alone here.
-void StampBuffer(GstBuffer *buffer, GstClockTime pts, GstClockTime duration)
-{
-#if defined(__SANITIZE_THREAD__)
-    AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
-#endif
-    GST_BUFFER_PTS(buffer) = pts;
-    GST_BUFFER_DURATION(buffer) = duration;
-#if defined(__SANITIZE_THREAD__)
-    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
-#endif
 }
 
 } // namespace

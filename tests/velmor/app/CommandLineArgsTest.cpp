@@ -118,3 +118,28 @@ TEST(CommandLineArgs, RandomBytesNeverCrash)
         EXPECT_LT(std::string(a.curl).size(), 128u);
     }
 }
+
+TEST(CommandLineArgs, RelayKeepsItsCaseAndTheLineKeepsNoKey)
+{
+    struct Case {
+        const char *options;
+        const char *relay;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"-start 1 -RELAY rtmp://Host/Live/KeY7 -lport 5", "rtmp://Host/Live/KeY7",
+         "-start 1 -relay rtmp://host/live/**** -lport 5"},
+        {"-relay rtmp://a/b/First -relay rtmp://a/b/Last", "rtmp://a/b/Last", "-relay rtmp://a/b/**** -relay rtmp://a/b/****"},
+        {"-start 1 -tag x-relay rtmp://a/b/c", "", "-start 1 -tag x-relay rtmp://a/b/c"},
+        {"-relay  -start 1", "", "-relay  -start 1"},
+    };
+    for (const Case &c : cases) {
+        std::string options = c.options;
+        CommandLineArgs a;
+        a.TakeRelay(options);
+        a.Store(options.data());
+        EXPECT_TRUE(a.Parse()) << c.options;
+        EXPECT_EQ(a.relay, c.relay) << c.options;
+        EXPECT_STREQ(a.line, c.line) << c.options;
+    }
+}

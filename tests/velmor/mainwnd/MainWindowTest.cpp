@@ -449,3 +449,30 @@ TEST_F(MainWindow, BannerLinksOpenOnlyWebAddresses)
     }
     EXPECT_EQ(opened, (std::vector<std::string>{site.BaseUrl() + "/event.jsp?id=3", "https://example.invalid/x"}));
 }
+
+TEST_F(MainWindow, RelayNamedInTheRegistryShowsItsStateBesideTheButtons)
+{
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::HKCU, "Software\\Quenta\\Velmor", key), S_OK);
+    ASSERT_EQ(key.WriteString("RelayURL", "rtmp://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/live/K"), S_OK);
+    Open(1);
+    ASSERT_TRUE(opened);
+    QLabel *status = dlg->RelayStatus();
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->text().startsWith(QStringLiteral("릴레이 연결 대기")); }, 15000))
+        << status->text().toStdString();
+    EXPECT_TRUE(status->isVisible());
+    for (const char *name : {"btn_start", "device_panel", "view", "banner"})
+        EXPECT_FALSE(status->geometry().intersects(dlg->GetSkinObjectRect(name))) << name;
+    dlg->reject();
+    dlg.reset();
+    const std::string log = LogText();
+    const auto count = [&log](const std::string &what) {
+        int n = 0;
+        for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("릴레이 서버에 연결하지 못했습니다"), 1) << log;
+    EXPECT_EQ(count("릴레이 송출을 마쳤습니다."), 1) << log;
+}
