@@ -26,7 +26,12 @@ PACKAGES=(
   xvfb xauth fonts-nanum
   # the desktop's URL handlers (kerrow: links open KerrowHost.exe)
   xdg-utils
+  # the relay's watch page: hls.js from npm (tools/relay/watch); Chromium
+  # plays the page in the tests
+  nodejs chromium chromium-driver
 )
+# Debian's npm only where no npm is present (a newer Node.js brings its own).
+command -v npm >/dev/null || PACKAGES+=(npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -34,13 +39,16 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages: ${missing[*]} (run as root to install them)" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# The watch page's hls.js (npm, pinned by its lock file), beside the page.
+bash "$(dirname "$0")/relay/watch/setup-www.sh"

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,9 +54,20 @@ public:
         for (std::string &a : argStore)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        // An entry of `env` replaces the inherited one of the same name:
+        // getenv finds the first, so a second one would go unseen.
+        auto replaced = [&env](const char *entry) {
+            for (const std::string &e : env) {
+                const std::size_t eq = e.find('=');
+                if (eq != std::string::npos && std::strncmp(entry, e.c_str(), eq + 1) == 0)
+                    return true;
+            }
+            return false;
+        };
         std::vector<std::string> envStore;
         for (char **e = environ; *e; ++e)
-            envStore.emplace_back(*e);
+            if (!replaced(*e))
+                envStore.emplace_back(*e);
         envStore.insert(envStore.end(), env.begin(), env.end());
         std::vector<char *> envp;
         for (std::string &e : envStore)

@@ -40,6 +40,10 @@ CP949 script stays CP949. A real file "NAME" wins over "NAME.in".
 The front page "/" shows one room with a "broadcast" and a "watch" link, each a
 kerrow: URL for the web launcher with the room's address and ports
 (--room-host, --room-chat-port, --room-stream-port, or /?host=H&chat=C&stream=S).
+A room whose broadcast also goes to a relay (--room-relay URL, or &relay=URL)
+gets a third link, "브라우저로 시청하기": the relay's watch page, e.g.
+http://127.0.0.1:8088/?stream=room (an http or https address; others are
+left out).
 
 Signed scripts. With --sign-key KEY.pem (an Ed25519 private key, as
 `script_sign keygen` or `openssl genpkey -algorithm ed25519` make it) a
@@ -96,15 +100,29 @@ ROOM_PAGE = """<html><head><meta charset="utf-8"><title>벨모개인방송</titl
 <div class="room">
 <p>방송 중인 방: %(host)s (채팅 %(chat)d, 방송 %(stream)d)</p>
 <p><a id="broadcast" href="%(broadcast)s">방송하기</a> &middot; <a id="watch" href="%(watch)s">시청하기</a></p>
-</div>
+%(relay)s</div>
 </body></html>"""
+
+
+RELAY_LINK = """<p><a id="watch-browser" href="%s">브라우저로 시청하기</a> (프로그램 없이 웹 브라우저로 시청합니다. 채팅은 할 수 없습니다.)</p>
+"""
+
+
+def relay_link(url):
+    """The "watch in the browser" paragraph for a relay's watch page, or ""
+    when there is no relay or its address is not a plain web address."""
+    parts = urlsplit(url or "")
+    if parts.scheme not in ("http", "https") or not parts.netloc:
+        return ""
+    return RELAY_LINK % html.escape(url)
 
 
 def room_page(base_url, query, room):
     """The site's front page: one room with a "broadcast" and a "watch" link,
-    each a kerrow: URL that the web launcher's handler (KerrowHost.exe) opens.
-    The room is the site's (--room-host, --room-chat-port, --room-stream-port)
-    unless the query names another: /?host=H&chat=C&stream=S."""
+    each a kerrow: URL that the web launcher's handler (KerrowHost.exe) opens,
+    and, for a room with a relay, a link to the relay's watch page.
+    The room is the site's (--room-host, --room-chat-port, --room-stream-port,
+    --room-relay) unless the query names another: /?host=H&chat=C&stream=S&relay=URL."""
     wanted = dict(room)
     for name, value in parse_qsl(query):
         if name in wanted:
@@ -125,7 +143,8 @@ def room_page(base_url, query, room):
     watch = kerrow([("Start", 2), ("ConnectURL", host), ("ConnectPort", chat), ("EncodeURL", host),
                     ("ConnectEncoderPort", stream), ("Launcher", 1)])
     return ROOM_PAGE % {"host": html.escape(host), "chat": chat, "stream": stream,
-                        "broadcast": html.escape(broadcast), "watch": html.escape(watch)}
+                        "broadcast": html.escape(broadcast), "watch": html.escape(watch),
+                        "relay": relay_link(wanted.get("relay"))}
 
 
 TEMPLATE_SUFFIX = ".in"
@@ -139,7 +158,7 @@ class Site:
         self.root = root
         self.sign_key = sign_key
         self.base_url = ""
-        self.room = {"host": "127.0.0.1", "chat": 64002, "stream": 8080}
+        self.room = {"host": "127.0.0.1", "chat": 64002, "stream": 8080, "relay": ""}
         self.lock = threading.Lock()
         self.started = time.monotonic()
         self.signatures = {}
@@ -365,6 +384,8 @@ def main():
     ap.add_argument("--room-host", default="127.0.0.1", help="the front page's room: broadcaster's address")
     ap.add_argument("--room-chat-port", type=int, default=64002, help="the room's chat port")
     ap.add_argument("--room-stream-port", type=int, default=8080, help="the room's stream port")
+    ap.add_argument("--room-relay", default="",
+                    help="the room's watch page on a relay (http://HOST:PORT/?stream=KEY): a link to watch in the browser")
     args = ap.parse_args()
 
     site = Site(args.record, args.answers, args.root, args.sign_key)
@@ -372,7 +393,8 @@ def main():
     server.daemon_threads = True
     port = server.server_address[1]
     site.base_url = "http://127.0.0.1:%d" % port
-    site.room = {"host": args.room_host, "chat": args.room_chat_port, "stream": args.room_stream_port}
+    site.room = {"host": args.room_host, "chat": args.room_chat_port, "stream": args.room_stream_port,
+                 "relay": args.room_relay}
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:
