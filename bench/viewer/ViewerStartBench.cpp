@@ -15,6 +15,7 @@
 #include "RunProgram.h"
 #include "ServiceSite.h"
 #include "TestDir.h"
+#include "ViewerStatus.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,18 +27,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::map<std::string, std::string> ReadStatus(const std::filesystem::path &file)
-{
-    std::map<std::string, std::string> status;
-    std::istringstream in(TestDir::Read(file));
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            status[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return status;
-}
 
 double Median(std::vector<double> v)
 {
@@ -83,7 +72,7 @@ Run StartViewer(const std::filesystem::path &dir, const ServiceSite &site, int l
                         dir, env);
     const auto deadline = Clock::now() + std::chrono::seconds(30);
     while (viewer.Running() && Clock::now() < deadline) {
-        std::map<std::string, std::string> s = ReadStatus(status);
+        std::map<std::string, std::string> s = ReadViewerStatus(status);
         const long long opened = std::atoll(s["opened_ns"].c_str());
         const long long decoded = std::atoll(s["first_decoded_ns"].c_str());
         const long long first = std::atoll(s["first_picture_ns"].c_str());

@@ -1,6 +1,7 @@
 #include "CInstaller.h"
 
 #include "CWebInstall.h"
+#include "LauncherMessages.h"
 
 #include "CComModule.h"
 #include "KerrowGuids.h"
@@ -113,8 +114,10 @@ HRESULT CInstaller::Install(LONG bExecute, LONG bShowMsg, BSTR *pVal) noexcept
         *pVal = nullptr;
     HRESULT hr = S_FALSE;
     if (m_installing) {
-        // A page that writes Launcher again while the progress window runs.
+        // A page that writes Launcher again while the progress window runs:
+        // the user is told why nothing happens, as for any other failure.
         VLOG("Kerrow", "An installation is already running; this Install does nothing.\n");
+        launcher::ShowMessage(launcher::FormatMessageText(launcher::kAlreadyRunning, {m_state.progKorName}));
         m_state.resultText = CWebInstall::kResultFail;
     } else {
         m_installing = true;

@@ -6,6 +6,7 @@
 #include "platform/ShellFolders.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,25 +43,77 @@ std::vector<std::string> ReadLines(const std::string &path)
     return lines;
 }
 
-// Writes `lines` through a new file beside `path` and a rename.
+// The file a write to `path` lands in: `path` itself or, when it is a
+// symbolic link (a list kept with the user's other settings and linked
+// here), the file the link leads to, so that the link stays a link.
+std::filesystem::path WriteTarget(const std::string &path)
+{
+    std::filesystem::path target = path;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && std::filesystem::is_symlink(target, ec); ++hops) {
+        const std::filesystem::path next = std::filesystem::read_symlink(target, ec);
+        if (ec)
+            break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
+}
+
+std::string JoinLines(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (const std::string &line : lines)
+        text += line + '\n';
+    return text;
+}
+
+bool WriteAll(int fd, const std::string &text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes `text` over `target` in place: for a file in a folder where no
+// new file can be made.
+bool OverwriteInPlace(const std::string &target, const std::string &text)
+{
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = WriteAll(fd, text);
+    return ::close(fd) == 0 && ok;
+}
+
+// Writes `lines` to `path` (through a link, to the file it leads to) by a
+// new file beside it, with the old file's permissions, and a rename; in
+// place when its folder takes no new file.
 bool WriteLines(const std::string &path, const std::vector<std::string> &lines)
 {
+    const std::string target = WriteTarget(path).string();
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-    const std::string temp = path + ".kerrow-" + std::to_string(::getpid()) + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const std::string &line : lines)
-            out << line << '\n';
-        out.flush();
-        if (!out) {
-            VLOG("Kerrow", "Could not write %s.\n", temp.c_str());
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
+    const std::string text = JoinLines(lines);
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const std::string temp = target + ".kerrow-" + std::to_string(::getpid()) + ".tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (existed && OverwriteInPlace(target, text))
+            return true;
+        VLOG("Kerrow", "Could not write %s (%s).\n", target.c_str(), std::strerror(errno));
+        return false;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        VLOG("Kerrow", "Could not replace %s (%s).\n", path.c_str(), std::strerror(errno));
+    bool ok = (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, text);
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
+        VLOG("Kerrow", "Could not replace %s (%s).\n", target.c_str(), std::strerror(errno));
         std::filesystem::remove(temp, ec);
         return false;
     }
@@ -78,6 +131,30 @@ bool IsOurKey(const std::string &line)
     const std::string key = std::string(CSchemeHandler::kMimeType) + "=";
     std::size_t at = line.find_first_not_of(" \t");
     return at != std::string::npos && line.compare(at, key.size(), key) == 0;
+}
+
+// Takes our entry out of the value list of a kerrow line ("key=a;b;c;"),
+// keeping the others in their order; `line` becomes empty when no other
+// entry is left. Returns whether the line named our entry.
+bool WithoutOurEntry(std::string &line)
+{
+    const std::size_t eq = line.find('=');
+    std::string kept;
+    bool found = false;
+    std::stringstream values(line.substr(eq + 1));
+    for (std::string value; std::getline(values, value, ';');) {
+        const std::size_t from = value.find_first_not_of(" \t");
+        const std::size_t to = value.find_last_not_of(" \t");
+        const std::string name =
+            from == std::string::npos ? std::string() : value.substr(from, to - from + 1);
+        if (name == CSchemeHandler::kEntryName)
+            found = true;
+        else if (!name.empty())
+            kept += name + ";";
+    }
+    if (found)
+        line = kept.empty() ? std::string() : line.substr(0, eq + 1) + kept;
+    return found;
 }
 
 } // namespace
@@ -151,14 +228,17 @@ bool CSchemeHandler::Unregister()
     }
 
     const std::string mimeApps = MimeAppsPath();
-    std::vector<std::string> lines = ReadLines(mimeApps);
     std::vector<std::string> out;
     bool changed = false;
     bool anyKey = false;
-    for (const std::string &line : lines) {
-        if (IsOurKey(line) && line.find(kEntryName) != std::string::npos) {
-            changed = true;
-            continue;
+    for (std::string line : ReadLines(mimeApps)) {
+        if (IsOurKey(line)) {
+            // Only our entry leaves the line; other handlers named with it
+            // stay, and the line goes when it names nobody else.
+            const bool hadOurs = WithoutOurEntry(line);
+            changed = changed || hadOurs;
+            if (hadOurs && line.empty())
+                continue;
         }
         if (!IsGroup(line) && line.find_first_not_of(" \t") != std::string::npos)
             anyKey = true;
@@ -166,8 +246,10 @@ bool CSchemeHandler::Unregister()
     }
     if (!changed)
         return ok;
-    // A list left with nothing but group headers is ours alone: it goes.
-    if (!anyKey) {
+    // A list left with nothing but group headers is ours alone: it goes
+    // (a linked list stays, emptied through its link).
+    std::error_code ec;
+    if (!anyKey && !std::filesystem::is_symlink(mimeApps, ec)) {
         if (::unlink(mimeApps.c_str()) != 0 && errno != ENOENT)
             ok = false;
         return ok;

@@ -8,7 +8,8 @@
 // ($XDG_CONFIG_HOME, else ~/.config), where xdg-open and the desktops look.
 //
 // Files are replaced through a new file and a rename; other lines of
-// mimeapps.list are kept as they are.
+// mimeapps.list are kept as they are. A mimeapps.list that is a symbolic
+// link stays one: the file it leads to is written.
 #include <string>
 
 class CSchemeHandler {
@@ -23,8 +24,9 @@ public:
     // Writes the entry for `hostPath` and makes it the default. False when
     // a file cannot be written.
     static bool Register(const std::string &hostPath);
-    // Removes the entry and the default (when the default names our entry).
-    // False when a file cannot be changed.
+    // Removes the entry, and our entry from mimeapps.list's kerrow lines
+    // (other handlers named on them stay). False when a file cannot be
+    // changed.
     static bool Unregister();
 
     // The handler mimeapps.list names as default for kMimeType, or "".

@@ -145,3 +145,28 @@ TEST(KerrowRegistration, Regsvr32RegistersTheBuiltLibraryWithTheServiceUrlOfTheM
     EXPECT_FALSE(KeyExists(kClass));
     EXPECT_FALSE(fs::exists(env.Applications() + "/kerrow-launcher.desktop"));
 }
+
+TEST(KerrowRegistration, UnregisteringTakesOnlyOurEntryAndKeepsALinkedList)
+{
+    KerrowTestEnv env("kerrow-registration-shared");
+    const std::string host = env.Path("KerrowHost.exe");
+    std::ofstream(host) << "#!/bin/sh\n";
+    // The user's list lives elsewhere and is linked in, as dotfile managers do.
+    const std::string real = env.Path("dotfiles/mimeapps.list");
+    const std::string linked = env.Path("config") + "/mimeapps.list";
+    fs::create_directories(env.Path("dotfiles"));
+    fs::create_directories(env.Path("config"));
+    fs::create_symlink("../dotfiles/mimeapps.list", linked);
+    std::ofstream(real) << "[Default Applications]\ntext/html=firefox.desktop\n"
+                           "[Added Associations]\n"
+                           "x-scheme-handler/kerrow=other.desktop;kerrow-launcher.desktop;last.desktop;\n";
+
+    ASSERT_TRUE(CSchemeHandler::Register(host));
+    EXPECT_TRUE(fs::is_symlink(linked));
+    EXPECT_EQ(CSchemeHandler::DefaultHandler(), "kerrow-launcher.desktop");
+    ASSERT_TRUE(CSchemeHandler::Unregister());
+    EXPECT_TRUE(fs::is_symlink(linked)) << "the link stays";
+    EXPECT_EQ(TestDir::Read(real), "[Default Applications]\ntext/html=firefox.desktop\n"
+                                   "[Added Associations]\n"
+                                   "x-scheme-handler/kerrow=other.desktop;last.desktop;\n");
+}

@@ -17,6 +17,7 @@
 
 #include "RunProgram.h"
 #include "ServiceSite.h"
+#include "ViewerStatus.h"
 
 #include "platform/CodePage.h"
 #include "platform/Registry.h"
@@ -49,7 +50,7 @@ public:
         Set("XDG_CONFIG_DIRS", Path("config-dirs"));
         Set("QT_QPA_PLATFORM", "offscreen");
         Set("VELMOR_FAKE_DEVICES", "camera:Test Camera;microphone:Test Mic");
-        Set("VELMOR_AUDIO_SINK", "fakesink");
+        Set("VELMOR_AUDIO_SINK", "fakesink sync=true"); // discards the sound in time, as a device plays it
         Set("VELMOR_STATUS_FILE", Path("viewer-status.txt"));
         // The programs of this machine are found in their own folders.
         Set("PATH", "/usr/local/bin:/usr/bin:/bin");
@@ -150,22 +151,12 @@ public:
         return all;
     }
 
-    // The viewer's player state, from VELMOR_STATUS_FILE.
-    std::map<std::string, std::string> ViewerStatus() const
-    {
-        std::map<std::string, std::string> status;
-        std::ifstream in(Path("viewer-status.txt"));
-        std::string line;
-        while (std::getline(in, line))
-            if (const std::size_t eq = line.find('='); eq != std::string::npos)
-                status[line.substr(0, eq)] = line.substr(eq + 1);
-        return status;
-    }
+    // The viewer's player state (VELMOR_STATUS_FILE).
+    std::string ViewerStatusFile() const { return Path("viewer-status.txt"); }
+    std::map<std::string, std::string> ViewerStatus() const { return ReadViewerStatus(ViewerStatusFile()); }
     unsigned long long ViewerFrames() const
     {
-        const auto status = ViewerStatus();
-        const auto it = status.find("frames");
-        return it == status.end() || it->second.empty() ? 0 : std::stoull(it->second);
+        return std::strtoull(ViewerStatus()["frames"].c_str(), nullptr, 10);
     }
 
     // Processes running a program from the install folder (the chain

@@ -110,19 +110,10 @@ TEST(StartChain, FromTheWebPageToAViewerAndABroadcasterAndBackOut)
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("result: Success=Execute"), std::string::npos) << r.out << r.err;
 
-    // The installed viewer plays the room's stream ...
-    // (A room whose host has not started the broadcast sends its pause
-    // picture, a stream of a few kilobytes a second on which the viewer's
-    // player keeps refilling its buffer: it is playing when its status says
-    // so at some moment while it decodes pictures.)
-    bool playing = false;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            playing = playing || machine.ViewerStatus()["state"] == "3";
-            return machine.ViewerFrames() >= 10 && playing;
-        },
-        90000))
-        << "viewer status: " << TestDir::Read(machine.Path("viewer-status.txt")) << "\nvelmor.log:\n"
+    // The installed viewer plays the room's stream steadily ...
+    SteadyPlayWatch steady(machine.ViewerStatusFile());
+    EXPECT_TRUE(WaitUntil([&] { return steady.Steady(); }, 90000))
+        << "viewer status: " << steady.Last() << "\nvelmor.log:\n"
         << platform::AnsiToUtf8(TestDir::Read(machine.InstallDir() + "/velmor.log")) << "\nmirvane.log:\n"
         << platform::AnsiToUtf8(TestDir::Read(machine.InstallDir() + "/mirvane.log")) << "\noutput:\n"
         << machine.OpenedOutput();

@@ -403,6 +403,28 @@ TEST_F(WebInstall, TheConfirmDialogChoosesTheFolderOrCancels)
     EXPECT_EQ(State().viewProgress, 1) << "the progress window is forced on";
 }
 
+TEST_F(WebInstall, AnInstallWhileOneRunsSaysSoAndFails)
+{
+    ServeScript();
+    control->put_ViewConfirm(1);
+    // The page asks again while the first installation waits for its
+    // confirmation.
+    std::pair<HRESULT, std::string> second;
+    platform::MessageBoxHandler recorder;
+    recorder = platform::SetMessageBoxHandler([&](const platform::MessageBoxRequest &box) {
+        const int answer = recorder(box);
+        if (env.Boxes().size() == 1)
+            second = Install(1, 0);
+        return answer;
+    });
+    const auto [hr, result] = Install(0, 0);
+    platform::SetMessageBoxHandler(recorder);
+    EXPECT_EQ(result, "Success=NotExecute") << "the first goes on";
+    EXPECT_EQ(second, std::make_pair(S_FALSE, std::string("Fail")));
+    ASSERT_EQ(Messages().size(), 2u);
+    EXPECT_EQ(Messages()[1], "벨모개인방송의 설치가 이미 진행 중입니다.");
+}
+
 TEST_F(WebInstall, WithoutConfirmationInstallPathIsTheBaseFolder)
 {
     ScriptParts parts;

@@ -267,7 +267,8 @@ HRESULT CChatRoom::SpeakLine(std::string_view utf8Text)
     if (role == ROLE_HOST) {
         chat::LineInfo line{OwnNameAnsi(), MEMBER_HOST, text};
         ShowChatLine(line);
-        SendToAll(chat::BuildMessage(line.name, line.flag, line.text));
+        std::lock_guard lock(m_relayMutex);
+        RelayLocked(chat::BuildMessage(line.name, line.flag, line.text), Audience::Listed);
         return S_OK;
     }
     if (role == ROLE_GUEST) {
@@ -299,8 +300,9 @@ HRESULT CChatRoom::RenameSelf(std::string_view utf8Name)
         return S_FALSE;
     if (role == ROLE_HOST) {
         ShowRename(oldName, newName);
+        std::lock_guard lock(m_relayMutex);
         m_members.RenameId(m_hostRowId, newName);
-        SendToAll(chat::BuildRename(oldName, newName));
+        RelayLocked(chat::BuildRename(oldName, newName), Audience::Knowing, m_hostRowId);
     } else if (role == ROLE_GUEST) {
         GuestSend(chat::BuildRename(oldName, newName));
     }
@@ -594,7 +596,10 @@ void CChatRoom::GuestLeaves(int socket)
     StopConnections(std::move(slots));
     // The name after the worker has ended, so a rename it handled counts.
     const std::string name = conn->Name();
-    SendToAll(chat::BuildLeave(name));
+    {
+        std::lock_guard lock(m_relayMutex);
+        RelayLocked(chat::BuildLeave(name), Audience::Forgetting, conn->RowId());
+    }
     ShowGoodbye(name);
 }
 
@@ -671,34 +676,67 @@ void CChatRoom::SendTo(CGuestConnection &conn, const ChatPacket &packet)
     }
 }
 
-void CChatRoom::SendToAll(const ChatPacket &packet)
+void CChatRoom::RelayLocked(const ChatPacket &packet, Audience audience, std::uint64_t aboutRow)
 {
-    for (const auto &conn : ConnectionSnapshot())
+    for (const auto &conn : ConnectionSnapshot()) {
+        CGuestConnection::Told &told = conn->TellState();
+        if (!told.listed)
+            continue; // it hears of the room from its user list first
+        const bool knows = told.rows.count(aboutRow) != 0;
+        switch (audience) {
+        case Audience::Listed:
+            break;
+        case Audience::Knowing:
+            if (!knows)
+                continue;
+            break;
+        case Audience::Unaware:
+            if (knows)
+                continue;
+            told.rows.insert(aboutRow);
+            break;
+        case Audience::Forgetting:
+            if (!knows)
+                continue;
+            told.rows.erase(aboutRow);
+            break;
+        }
         SendTo(*conn, packet);
+    }
+}
+
+void CChatRoom::SendUserList(CGuestConnection &conn)
+{
+    // Under the relay lock: every change of the rows after this list
+    // reaches this guest as a relay, none before it, and no guest that
+    // this list names is announced to it again.
+    std::lock_guard lock(m_relayMutex);
+    // Flags by the row text: the host's name, this guest's name, others.
+    const std::string self = conn.Name();
+    std::vector<chat::MemberInfo> list;
+    CGuestConnection::Told &told = conn.TellState();
+    told.rows.clear();
+    for (const CMemberTable::Row &row : m_members.Snapshot()) {
+        std::uint8_t flag = MEMBER_GUEST;
+        if (row.name == HostNameAnsi())
+            flag = MEMBER_HOST;
+        else if (row.name == self)
+            flag = MEMBER_SELF;
+        list.push_back(chat::MemberInfo{row.name, flag});
+        told.rows.insert(row.id);
+    }
+    SendTo(conn, chat::BuildUserList(list));
+    told.listed = true;
+    // The others that have their lists and do not know this guest yet.
+    RelayLocked(chat::BuildJoin(self), Audience::Unaware, conn.RowId());
 }
 
 void CChatRoom::HandleHostPacket(CGuestConnection &conn, std::string_view packet)
 {
     switch (chat::PacketKind(packet)) {
-    case CHAT_USERLIST: {
-        // Flags by the row text: the host's name, this guest's name, others.
-        const std::string self = conn.Name();
-        std::vector<chat::MemberInfo> list;
-        for (const CMemberTable::Row &row : m_members.Snapshot()) {
-            std::uint8_t flag = MEMBER_GUEST;
-            if (row.name == HostNameAnsi())
-                flag = MEMBER_HOST;
-            else if (row.name == self)
-                flag = MEMBER_SELF;
-            list.push_back(chat::MemberInfo{row.name, flag});
-        }
-        SendTo(conn, chat::BuildUserList(list));
-        const ChatPacket join = chat::BuildJoin(self);
-        for (const auto &other : ConnectionSnapshot())
-            if (other.get() != &conn)
-                SendTo(*other, join);
+    case CHAT_USERLIST:
+        SendUserList(conn);
         break;
-    }
     case CHAT_MESSAGE: {
         chat::LineInfo line;
         if (!chat::ParseMessage(packet, line))
@@ -707,7 +745,8 @@ void CChatRoom::HandleHostPacket(CGuestConnection &conn, std::string_view packet
         line.name = conn.Name();
         line.flag = MEMBER_SELF;
         ShowChatLine(line);
-        SendToAll(chat::BuildMessage(line.name, line.flag, line.text));
+        std::lock_guard lock(m_relayMutex);
+        RelayLocked(chat::BuildMessage(line.name, line.flag, line.text), Audience::Listed);
         break;
     }
     case CHAT_RENAME: {
@@ -717,10 +756,11 @@ void CChatRoom::HandleHostPacket(CGuestConnection &conn, std::string_view packet
         if (rename.newName.empty() || rename.newName == HostNameAnsi())
             return; // no guest may pose as the host or go nameless
         const std::string oldName = conn.Name();
+        std::lock_guard lock(m_relayMutex);
         conn.SetName(rename.newName);
         m_members.RenameId(conn.RowId(), rename.newName);
         ShowRename(oldName, rename.newName);
-        SendToAll(chat::BuildRename(oldName, rename.newName));
+        RelayLocked(chat::BuildRename(oldName, rename.newName), Audience::Knowing, conn.RowId());
         break;
     }
     default:

@@ -138,7 +138,14 @@ private:
     void QueueEnableWrite(const std::shared_ptr<CGuestConnection> &conn);
     void HandleHostPacket(CGuestConnection &conn, std::string_view packet); // worker thread
     std::vector<std::shared_ptr<CGuestConnection>> ConnectionSnapshot() const;
-    void SendToAll(const ChatPacket &packet);
+    // Whom a relayed packet goes to, among the guests that have their user
+    // list: all of them (chat lines), or those that know the row it is
+    // about (renames), that do not know it yet (a join: they know it from
+    // then on) or that know it (a leave: they forget it).
+    enum class Audience { Listed, Knowing, Unaware, Forgetting };
+    // Sends `packet` to that audience. The caller holds m_relayMutex.
+    void RelayLocked(const ChatPacket &packet, Audience audience, std::uint64_t aboutRow = 0);
+    void SendUserList(CGuestConnection &conn); // worker thread
     void SendTo(CGuestConnection &conn, const ChatPacket &packet);
     void StopConnections(std::vector<std::unique_ptr<HostSlot>> slots);
     void JoinRetired();
@@ -176,6 +183,10 @@ private:
     std::unique_ptr<QSocketNotifier> m_acceptNotifier;
     std::atomic<unsigned> m_guestCounter{0};
     mutable std::mutex m_tableMutex; // guards m_connections
+    // Orders the user lists against the relays, so that a guest hears of
+    // the room only after its user list and of each change exactly once;
+    // guards every connection's TellState(). Taken before m_tableMutex.
+    std::mutex m_relayMutex;
     std::map<int, std::shared_ptr<CGuestConnection>> m_connections;
     std::map<int, std::unique_ptr<HostSlot>> m_slots; // window thread only
     // Workers that missed the stop wait, with their records kept alive until

@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -52,6 +53,15 @@ public:
     std::string Name() const;
     void SetName(std::string name);
 
+    // What this guest has been told of the room: whether its user list has
+    // been sent, and the rows (by id) that list and later joins named.
+    // Read and changed only under the room's relay lock.
+    struct Told {
+        bool listed = false;
+        std::set<std::uint64_t> rows;
+    };
+    Told &TellState() { return m_told; }
+
     // Set once the connection is on its way out (dropped or leaving), so it
     // is queued for leaving only once.
     bool MarkLeaving() { return !m_leaving.exchange(true); }
@@ -82,4 +92,5 @@ private:
     bool m_workerEnded = false;
     std::atomic<bool> m_leaving{false};
     std::atomic<bool> m_writeWanted{false};
+    Told m_told;
 };

@@ -31,17 +31,45 @@ bool HasSoundOutput()
            (exists(std::string(runtime) + "/pulse/native") || exists(std::string(runtime) + "/pipewire-0"));
 }
 
+// Makes every sink in `bin` play in time, as a sound device does. A sink
+// that takes the sound as fast as it comes (fakesink's default) lets the
+// audio run ahead: the network buffer empties ahead of the picture, and the
+// player flips between buffering and playing several times a second.
+void KeepTime(GstElement *bin)
+{
+    GstIterator *sinks = gst_bin_iterate_sinks(GST_BIN(bin));
+    gst_iterator_foreach(
+        sinks,
+        [](const GValue *item, gpointer) {
+            GObject *sink = G_OBJECT(g_value_get_object(item));
+            const GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "sync");
+            gboolean sync = TRUE;
+            if (spec == nullptr || spec->value_type != G_TYPE_BOOLEAN)
+                return;
+            g_object_get(sink, "sync", &sync, nullptr);
+            if (!sync) {
+                g_object_set(sink, "sync", TRUE, nullptr);
+                VLOG("VelmorDlg", "소리 출력 %s(을)를 재생 시각에 맞춥니다 (sync=true).\n",
+                     GST_OBJECT_NAME(sink));
+            }
+        },
+        nullptr);
+    gst_iterator_free(sinks);
+}
+
 // The sound output: the desktop's own when there is one, else a sink that
 // keeps the clock but discards the sound. VELMOR_AUDIO_SINK names another
-// element description to use instead.
+// element description to use instead; its sinks keep the clock too.
 platform::GstPtr<GstElement> MakeAudioSink(bool *realOutput)
 {
     const char *chosen = std::getenv("VELMOR_AUDIO_SINK");
     *realOutput = chosen != nullptr ? true : HasSoundOutput();
     GstElement *sink = nullptr;
-    if (chosen != nullptr)
+    if (chosen != nullptr) {
         sink = gst_parse_bin_from_description(chosen, TRUE, nullptr);
-    else if (*realOutput)
+        if (sink != nullptr)
+            KeepTime(sink);
+    } else if (*realOutput)
         sink = gst_element_factory_make("autoaudiosink", nullptr);
     if (sink == nullptr) {
         *realOutput = false;
@@ -299,6 +327,7 @@ void CMediaPlayer::HandleMessage(GstMessage *message)
         // the buffer can fill at all; it plays on once it is full.
         if (percent < 100 && !m_buffering) {
             m_buffering = true;
+            ++m_bufferingStarts;
             if (m_playbin && GST_STATE_TARGET(m_playbin.get()) == GST_STATE_PLAYING)
                 gst_element_set_state(m_playbin.get(), GST_STATE_PAUSED);
             SetPlayState(wmppsBuffering);

@@ -6,7 +6,7 @@
 // subscriber, and offers volume 0-100 and mute.
 //
 //   playbin uri=URL video-sink="appsink caps=video/x-raw,format=BGRx"
-//           audio-sink="autoaudiosink | fakesink sync=true"
+//           audio-sink="autoaudiosink | fakesink sync=true | $VELMOR_AUDIO_SINK"
 //
 // The bus is read by a timer on the owning thread; no GLib main loop runs.
 #include "WMPTypes.h"
@@ -70,6 +70,9 @@ public:
     long long FirstDecodedAtNs() const { return m_firstDecodedAtNs.load(); }
     long long FirstPictureAtNs() const { return m_firstPictureAtNs.load(); }
 
+    // How often the player has stopped to refill its network buffer.
+    unsigned long long BufferingStarts() const { return m_bufferingStarts; }
+
     // Whether sound goes to a real output device (false: discarded).
     bool HasAudioOutput() const { return m_audioOutput; }
 
@@ -92,6 +95,7 @@ private:
     long m_volume = 100;
     bool m_mute = false;
     bool m_buffering = false;
+    unsigned long long m_bufferingStarts = 0;
     bool m_audioOutput = false;
     VideoTarget m_videoTarget;
     QImage m_lastFrame;

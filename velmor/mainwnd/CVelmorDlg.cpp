@@ -807,11 +807,11 @@ void CVelmorDlg::WriteStatusFile()
     if (FILE *f = std::fopen(tmp.c_str(), "w")) {
         std::fprintf(f,
                      "state=%ld\nframes=%llu\nurls=%zu\nurl=%s\nopened_ns=%lld\nfirst_decoded_ns=%lld\n"
-                     "first_picture_ns=%lld\n",
+                     "first_picture_ns=%lld\nbuffering_starts=%llu\n",
                      m_spWMPPlayer->playState(), m_spWMPPlayer->FramesDecoded(),
                      m_spWMPPlayer->OpenedURLs().size(), m_spWMPPlayer->URL().c_str(),
                      m_spWMPPlayer->OpenedAtNs(), m_spWMPPlayer->FirstDecodedAtNs(),
-                     m_spWMPPlayer->FirstPictureAtNs());
+                     m_spWMPPlayer->FirstPictureAtNs(), m_spWMPPlayer->BufferingStarts());
         std::fclose(f);
         std::rename(tmp.c_str(), path);
     }

@@ -223,10 +223,15 @@ void CNetWrite::CloseEvents()
 void CNetWrite::ReleaseWriter()
 {
     // No more samples are queued from here on; the thread writes the rest,
-    // for a short while at most.
+    // for a short while at most. Each later step ends by its own moment
+    // counted from here, so a slow machine does not add the delays up.
     ASFFileWriteEvent.store(INVALID_HANDLE_VALUE, std::memory_order_release);
+    const auto drainEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseDrainMs);
     if (m_pWMWriter && m_writeThread.joinable())
-        m_pWMWriter->LimitWaits(std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseDrainMs));
+        m_pWMWriter->LimitWaits(drainEnd);
+    if (m_pNetSink)
+        m_pNetSink->EndBy(drainEnd + std::chrono::milliseconds(CWMWriter::kEndWaitMs) +
+                          CWMWriterNetworkSink::kEndFlushTime);
     const HANDLE exitEvent = ASFFileExitEvent.load(std::memory_order_acquire);
     if (exitEvent != INVALID_HANDLE_VALUE)
         platform::SetEvent(exitEvent);

@@ -301,12 +301,11 @@ HRESULT CWMWriter::WriteSample(DWORD input, QWORD time100ns, DWORD /*flags*/, CW
         pts = in.lastPts;
 
     // Wait for room in front of the encoder, but never for long: a stalled
-    // encoder must not hold up the thread that writes, nor a closing owner.
-    const auto deadline = std::min(
-        std::chrono::steady_clock::now() + kRoomWait,
-        std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_waitLimit.load())));
+    // encoder must not hold up the thread that writes, nor a closing owner,
+    // also when the owner starts closing during this wait.
+    const auto deadline = std::chrono::steady_clock::now() + kRoomWait;
     while (gst_app_src_get_current_level_bytes(GST_APP_SRC(in.appsrc)) + length > in.maxQueuedBytes) {
-        if (std::chrono::steady_clock::now() >= deadline || PollBusForError()) {
+        if (std::chrono::steady_clock::now() >= deadline || WaitsExpired() || PollBusForError()) {
             ++m_samplesDropped;
             return NS_E_ENCODER_BEHIND;
         }
@@ -358,9 +357,18 @@ HRESULT CWMWriter::EndWriting()
         gst_app_src_end_of_stream(GST_APP_SRC(in.appsrc));
     HRESULT hr = S_OK;
     if (m_bus) {
-        platform::GstMessagePtr msg(
-            gst_bus_timed_pop_filtered(m_bus.get(), kEndWaitMs * GST_MSECOND,
-                                       static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        // When the owner is closing (LimitWaits), the wait ends kEndWaitMs
+        // after the drain's end, so time lost before this call does not add
+        // to the close.
+        using Clock = std::chrono::steady_clock;
+        Clock::duration wait = std::chrono::milliseconds(kEndWaitMs);
+        if (const Clock::rep limit = m_waitLimit.load(); limit != Clock::duration::max().count())
+            wait = std::clamp(Clock::time_point(Clock::duration(limit)) + wait - Clock::now(),
+                              Clock::duration::zero(), wait);
+        platform::GstMessagePtr msg(gst_bus_timed_pop_filtered(
+            m_bus.get(),
+            static_cast<GstClockTime>(std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count()),
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
         if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) {
             hr = E_FAIL;
             if (!msg)

@@ -39,9 +39,6 @@ constexpr auto kRequestQuiet = std::chrono::milliseconds(150);
 // player starts at once with that key frame instead of waiting up to a second
 // for the next one. A bound in case key frames stop coming.
 constexpr std::size_t kMaxKeptPackets = 512;
-// How long the end of the stream may take to reach the players (part of the
-// three seconds closing the window may take).
-constexpr auto kEndFlushTime = std::chrono::milliseconds(1000);
 
 std::string Lower(std::string s)
 {
@@ -434,7 +431,8 @@ void CWMWriterNetworkSink::Serve()
                 p.Queue(Share(mms::MakeEndOfBroadcastChunk()), now);
             p.closeWhenFlushed = true;
         }
-        flushDeadline = now + kEndFlushTime;
+        // Never past the moment the closing owner set.
+        flushDeadline = std::min(now + kEndFlushTime, Clock::time_point(Clock::duration(m_endBy.load())));
     };
 
     for (;;) {

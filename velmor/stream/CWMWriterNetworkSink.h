@@ -35,6 +35,9 @@ public:
     static constexpr std::chrono::milliseconds kDefaultMaxLag{4000};
     // Connections that have not finished their request by then are closed.
     static constexpr std::chrono::milliseconds kRequestTimeout{10000};
+    // How long the end of the stream may take to reach the players (part of
+    // the three seconds closing the window may take).
+    static constexpr std::chrono::milliseconds kEndFlushTime{1000};
 
     CWMWriterNetworkSink();
     ~CWMWriterNetworkSink() override;
@@ -50,6 +53,10 @@ public:
     // Ends every player's stream (flushing what is queued, at most briefly),
     // stops the server thread and closes the port.
     HRESULT Close();
+
+    // The owner is closing: the end of the stream reaches the players by
+    // `until` or not at all, however late writing ends. Any thread.
+    void EndBy(std::chrono::steady_clock::time_point until) { m_endBy = until.time_since_epoch().count(); }
 
     // IWMWriterSink, called by the writer.
     void OnHeader(AsfBytes header) override;
@@ -75,6 +82,7 @@ private:
     DWORD m_port = 0;
     std::atomic<DWORD> m_maxClients{kDefaultMaxClients};
     std::atomic<long long> m_maxLagMs{kDefaultMaxLag.count()};
+    std::atomic<std::chrono::steady_clock::rep> m_endBy{std::chrono::steady_clock::duration::max().count()};
     std::atomic<int> m_playerCount{0};
     std::atomic<std::uint64_t> m_playersDropped{0};
     std::atomic<std::uint64_t> m_playersRefused{0};

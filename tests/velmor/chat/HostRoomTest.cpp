@@ -86,6 +86,35 @@ TEST_F(HostRoom, SecondGuestIsAnnouncedToTheOthers)
     EXPECT_TRUE(g2->Quiet());
 }
 
+TEST_F(HostRoom, AGuestHearsOfTheRoomOnlyAfterItsListAndOfEachChangeOnce)
+{
+    auto early = Join(false); // connected, has not asked for its list yet
+    std::string list2;
+    auto g2 = Join(true, &list2);
+    EXPECT_EQ(list2, Frame(10, Member(kHost, 0) + Member(Guest(1), 2) + Member(Guest(2), 1)));
+    g2->Send(Message(Guest(2), 1, "hello"));
+    EXPECT_EQ(g2->ReadPacket(), Message(Guest(2), 1, "hello"));
+    EXPECT_TRUE(early->Quiet()) << "neither the join nor the line before its list";
+
+    // Its list names everybody; nobody that a list named is announced to
+    // that guest again.
+    early->Send(kRequest);
+    EXPECT_EQ(early->ReadPacket(), Frame(10, Member(kHost, 0) + Member(Guest(1), 1) + Member(Guest(2), 2)));
+    EXPECT_TRUE(early->Quiet());
+    EXPECT_TRUE(g2->Quiet());
+    auto g3 = Join();
+    EXPECT_EQ(early->ReadPacket(), Frame(11, Member(Guest(3), 2)));
+    EXPECT_EQ(g2->ReadPacket(), Frame(11, Member(Guest(3), 2)));
+
+    // A guest that leaves before asking was never announced: nobody hears
+    // of its leaving.
+    auto passing = Join(false);
+    passing->Close();
+    ASSERT_TRUE(SpinUntil([&] { return room->ConnectionCount() == 3; }));
+    EXPECT_TRUE(early->Quiet());
+    EXPECT_TRUE(g2->Quiet());
+}
+
 TEST_F(HostRoom, ChatLinesAreRelayedByteForByte)
 {
     auto g1 = Join();
@@ -176,6 +205,8 @@ TEST_F(HostRoom, RoomFullAtFiftyOneGuestsAndNumbersNeverReused)
     EXPECT_TRUE(refused.WaitClosed());
     EXPECT_EQ(room->GuestCounter(), 51u);
     EXPECT_EQ(room->ConnectionCount(), 51u);
+    guests[9]->Send(kRequest);
+    EXPECT_EQ(guests[9]->ReadPacket().size(), 9u + 16u * 52u);
 
     // "손님1" leaving leaves "손님10" .. "손님19" in place.
     guests[0]->Close();
@@ -185,7 +216,7 @@ TEST_F(HostRoom, RoomFullAtFiftyOneGuestsAndNumbersNeverReused)
     ASSERT_EQ(rows.size(), 51u);
     EXPECT_EQ(rows[1].name, "손님2");
     EXPECT_EQ(rows[9].name, "손님10");
-    // The others hear of it.
+    // The others that know of it hear of it.
     EXPECT_EQ(guests[9]->ReadPacket(), Frame(12, Member(Guest(1), 1)));
 
     // The next one is admitted with the next number.
@@ -324,7 +355,8 @@ TEST_F(HostRoom, AGuestThatStopsReadingIsDroppedAndTheRestCarryOn)
     auto reader = Join();
     auto stalled = std::make_unique<RawPeer>(port, 4096);
     ASSERT_TRUE(SpinUntil([&] { return room->ConnectionCount() == 2; }));
-    reader->ReadPacket(); // join of nobody: the stalled peer sent no request
+    stalled->Send(kRequest); // and never reads
+    EXPECT_EQ(reader->ReadPacket(), Frame(11, Member(Guest(2), 2)));
     reader->Discard();
 
     const std::string text(1000, 'L');

@@ -286,6 +286,10 @@ TEST_F(SamplePath, ClosingAfterAMinuteWithAStalledEncoderEndsWithinThreeSeconds)
 #endif
     EXPECT_LT(ResidentKb() - residentAtStart, kGrowthKb);
 
+    // Closing comes just as the writer has begun another wait for room in
+    // front of the encoder: it must not sit that wait out.
+    const std::uint64_t dropped = m_net.Writer()->SamplesDropped();
+    ASSERT_TRUE(WaitFor([&] { return m_net.Writer()->SamplesDropped() > dropped; }, 5000));
     const auto closing = std::chrono::steady_clock::now();
     StopBroadcast();
     const auto closeMs =
