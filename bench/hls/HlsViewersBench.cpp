@@ -40,22 +40,14 @@
 #include <thread>
 #include <vector>
 
+#include "../BenchStats.h"
+
 namespace {
 
+using bench::Percentile;
+using bench::Seconds;
+
 using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
-double Percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
-}
 
 double ProcessCpuSeconds()
 {
@@ -421,9 +413,8 @@ int main(int argc, char **argv)
         else if (a == "--no-sink")
             sink = false;
         else {
-            std::fprintf(
-                stderr,
-                "usage: hls_viewers_bench [--viewers N] [--seconds N] [--size WxH] [--kbits N] [--no-sink]\n");
+            std::fprintf(stderr, "usage: hls_viewers_bench [--viewers N] [--seconds N] [--size WxH] [--kbits "
+                                 "N] [--no-sink]\n");
             return 2;
         }
     }
@@ -443,9 +434,9 @@ int main(int argc, char **argv)
     setrlimit(RLIMIT_NOFILE, &files);
     platform::CurlGlobalInit();
 
-    std::printf(
-        "hls_viewers_bench: target: every fragment at every viewer before the next fragment is due, %d viewers\n",
-        viewers);
+    std::printf("hls_viewers_bench: target: every fragment at every viewer before the next fragment is due, "
+                "%d viewers\n",
+                viewers);
     TestDir dir("relay-bench");
     // A clip encoded once, published in a loop without encoding again: the
     // publisher takes next to no processor time from the measurement.

@@ -32,23 +32,15 @@
 #include <thread>
 #include <vector>
 
+#include "../BenchStats.h"
+
 namespace {
+
+using bench::Percentile;
+using bench::Seconds;
 
 using Clock = std::chrono::steady_clock;
 constexpr int kW = 640, kH = 480, kFps = 15, kBits = 12;
-
-double Seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
-double Percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
-}
 
 // Processor seconds (user + system) of a process so far.
 double ProcessCpuSeconds(pid_t pid)

@@ -55,7 +55,11 @@
 #include <thread>
 #include <vector>
 
+#include "../BenchStats.h"
+
 namespace {
+
+using bench::Percentile;
 
 using Clock = std::chrono::steady_clock;
 constexpr int kW = 320, kH = 240, kFps = 15;
@@ -104,16 +108,6 @@ double ThreadCpuSeconds(const char *name)
     }
     closedir(dir);
     return total;
-}
-
-double Percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return NAN;
-    std::sort(v.begin(), v.end());
-    const std::size_t i =
-        std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
-    return v[i];
 }
 
 // A bottom-up BGR frame: a moving gradient (work for the encoder), the
