@@ -153,7 +153,7 @@ private:
     void CheckName(const std::string &section, const std::string &name) const;
     void CheckRecordable(const std::string &section, const std::string &name) const;
     void CheckRecordableNames() const;
-    std::string WaitingName(const CFileItem &item);
+    std::string WaitingName(const std::string &destination);
     CFileItem ReadFileItem(const std::string &section, bool codec) const;
     void Stage(const char *text);
     void Ask(const std::string &text);
@@ -162,6 +162,7 @@ private:
     // Stage 1.
     void Download(std::string &localPath, const std::string &url, const std::string &sha256);
     void MoveAsideDownloadsAt(const std::string &path);
+    void MoveWaitingFileFrom(const std::string &path);
     const std::string &WorkDir();
     // Stages 3 to 11.
     void UninstallRecord(const std::string &section);
@@ -190,7 +191,9 @@ private:
     std::string m_workDir;
     int m_workCount = 0;
     bool m_createdUninstallFile = false;
-    // The files waiting beside the install file: name -> destination.
+    // The names taken beside the install file: waiting name -> destination
+    // (normal form), also those of an earlier installation's files that
+    // still wait for the next start.
     std::map<std::string, std::string> m_waiting;
     std::vector<CFileItem> m_files;
     std::vector<CFileItem> m_codecs;
@@ -390,6 +393,11 @@ int CInstallWorker::CRun::Install()
         Raise(CInstallOutcome::kError);
     }
 
+    // An install file that still waits for the next start is kept; the
+    // files it names keep their names.
+    if (m_setup.InstallFileWaits())
+        m_waiting = m_setup.WaitingFiles();
+
     // 1. Downloads; the only time the cancel event counts.
     for (CFileItem &item : m_files)
         Download(item.localPath, item.src, item.sha256);
@@ -505,7 +513,9 @@ void CInstallWorker::CRun::Download(std::string &localPath, const std::string &u
 {
     // Two items whose URLs end in the same name download to the same file:
     // the earlier one is moved aside first.
-    MoveAsideDownloadsAt(JoinPath(CDownloader::TargetFolder(), CDownloader::TargetName(url)));
+    const std::string target = JoinPath(CDownloader::TargetFolder(), CDownloader::TargetName(url));
+    MoveAsideDownloadsAt(target);
+    MoveWaitingFileFrom(target);
     CDownloadItem download{url, sha256, std::string()};
     const std::string outcome = m_downloader.FetchFile(download, m_steps, m_cancel);
     if (outcome == CDownloader::outcomeCancel)
@@ -548,6 +558,33 @@ void CInstallWorker::CRun::MoveAsideDownloadsAt(const std::string &path)
         moveAside(item.localPath);
     for (CLaunchItem &item : m_launches)
         moveAside(item.localPath);
+}
+
+// A file an earlier installation left waiting for the next start under the
+// name a download takes moves to a free waiting name first, and its copy
+// line follows it: the download would replace it.
+void CInstallWorker::CRun::MoveWaitingFileFrom(const std::string &path)
+{
+    const std::string name = std::filesystem::path(path).filename().string();
+    const auto waiting = m_waiting.find(name);
+    const std::string normal = NormalPath(path);
+    if (waiting == m_waiting.end() || waiting->second == normal || !Exists(path) ||
+        normal != NormalPath(JoinPath(m_setup.Options().tempDir, name)))
+        return;
+    const std::string destination = waiting->second;
+    waiting->second = normal; // the download's name from now on
+    const std::string moved = WaitingName(destination);
+    const std::string target = JoinPath(m_setup.Options().tempDir, moved);
+    if (::rename(path.c_str(), target.c_str()) != 0) {
+        VLOG("Install", "Could not move the waiting file %s aside (%s).\n", path.c_str(),
+             std::strerror(errno));
+        Raise(CInstallOutcome::kError);
+    }
+    if (!m_setup.MoveWaitingFile(destination, moved)) {
+        ::rename(target.c_str(), path.c_str());
+        Raise(CInstallOutcome::kError);
+    }
+    VLOG("Install", "%s waits as %s for the next start now.\n", destination.c_str(), target.c_str());
 }
 
 // ---- 3. Uninstall records -----------------------------------------------
@@ -686,15 +723,21 @@ void CInstallWorker::CRun::Keep(const CFileItem &item)
         m_setup.RecordFile(item.folder, item.fileName, false, RECORD_EXISTING, SetupTarget::UninstallFile);
 }
 
-// The name a file waits under beside the install file: its destination
-// name, or, when a file for another destination already waits under that
-// name, the name with "~2", "~3"... Each destination gets its own file.
-std::string CInstallWorker::CRun::WaitingName(const CFileItem &item)
+// The name a file waits under beside the install file: the name its
+// destination already waits under (the newest file wins), else its
+// destination name, or, when that name is taken for another destination (in
+// this installation or by an earlier one's file still waiting), the name
+// with "~2", "~3"... Each destination gets its own file.
+std::string CInstallWorker::CRun::WaitingName(const std::string &destination)
 {
+    const std::string path = NormalPath(destination);
+    for (const auto &[name, waitsFor] : m_waiting)
+        if (waitsFor == path)
+            return name;
+    const std::string fileName = std::filesystem::path(path).filename().string();
     for (int k = 1;; ++k) {
-        const std::string name = k == 1 ? item.fileName : item.fileName + "~" + std::to_string(k);
-        const auto [at, added] = m_waiting.try_emplace(name, item.Path());
-        if (added || at->second == item.Path())
+        const std::string name = k == 1 ? fileName : fileName + "~" + std::to_string(k);
+        if (m_waiting.try_emplace(name, path).second)
             return name;
     }
 }
@@ -704,7 +747,7 @@ std::string CInstallWorker::CRun::WaitingName(const CFileItem &item)
 // next start (and registers it there when it is a component).
 void CInstallWorker::CRun::Defer(CFileItem &item, const std::string &newFile)
 {
-    const std::string waitingName = WaitingName(item);
+    const std::string waitingName = WaitingName(item.Path());
     const std::string waiting = NormalPath(JoinPath(m_setup.Options().tempDir, waitingName));
     if (waiting == NormalPath(m_setup.InstallFilePath())) {
         VLOG("Install", "%s cannot wait beside the install file under its own name.\n",
@@ -733,8 +776,10 @@ void CInstallWorker::CRun::InstallNow(CFileItem &item)
         CCabInstallExtractor cab;
         cab.SetDestination(item.folder);
         const BOOL extracted = cab.Extract(item.localPath, 1);
-        for (const std::string &path : cab.ExtractedPaths())
+        for (const std::string &path : cab.ExtractedPaths()) {
             MakeRunnableIfProgram(path);
+            m_setup.DropNextStartWork(path);
+        }
         if (!extracted) {
             VLOG("Install", "Could not extract %s into %s (error %d).\n", item.localPath.c_str(),
                  item.folder.c_str(), cab.GetError().erfOper);
@@ -748,6 +793,8 @@ void CInstallWorker::CRun::InstallNow(CFileItem &item)
         Raise(CInstallOutcome::kError);
     item.localPath.clear();
     MakeRunnableIfProgram(item.Path());
+    // What still waited for the next start at this destination is older.
+    m_setup.DropNextStartWork(item.Path());
 }
 
 // ---- 6. Registry items --------------------------------------------------

@@ -72,6 +72,17 @@ HRESULT CRunOnce::Write(std::string_view name, std::string_view command)
     return S_OK;
 }
 
+bool CRunOnce::Holds(std::string_view command)
+{
+    platform::RegistryKey key;
+    if (FAILED(platform::RegistryKey::Open(platform::RegRoot::HKLM, kKey, key)))
+        return false;
+    for (const platform::RegistryValue &value : key.EnumValues())
+        if (!value.isDword && value.text == command)
+            return true;
+    return false;
+}
+
 int CRunOnce::RunPending()
 {
     platform::RegistryKey key;

@@ -25,6 +25,9 @@ public:
     // the store's failure otherwise.
     static HRESULT Write(std::string_view name, std::string_view command);
 
+    // Whether a value still waits to run `command` (its text as written).
+    static bool Holds(std::string_view command);
+
     // Carries out every value present now, in the order they were written:
     // each is deleted first and its command run only when this process was
     // the one that deleted it, so no command runs twice. Waits for each

@@ -64,6 +64,17 @@ std::optional<std::string> DestFolder(int n, const std::string &file)
     return RemoveTrailingSeparator(DecodeInfName(SplitInfFields(lines.front()).back()));
 }
 
+// What a file group's line names: the file (the group's folder joined with
+// its first field, normal form) and the name it waits under beside the
+// install file (its second field, else the same name).
+std::pair<std::string, std::string> GroupLineFiles(const std::string &folder, const std::string &line)
+{
+    const std::vector<std::string> fields = SplitInfFields(line);
+    const std::string name = DecodeInfName(fields.front());
+    return {NormalPath(JoinPath(folder, name)),
+            fields.size() > 1 && !fields[1].empty() ? DecodeInfName(fields[1]) : name};
+}
+
 void LogUnwritable(std::string_view name, const std::string &file)
 {
     VLOG("SetupFile", "\"%.*s\" cannot be written into %s.\n", static_cast<int>(name.size()), name.data(),
@@ -105,6 +116,14 @@ const std::string &CSetupFile::FilePath(SetupTarget target) const
 
 HRESULT CSetupFile::CreateInstallFile()
 {
+    // An earlier installation's copies and deletions still wait for the
+    // next start: made anew, the file would lose them.
+    m_keptInstallFile = InstallFileWaits();
+    if (m_keptInstallFile) {
+        VLOG("SetupFile", "%s still waits for the next start; this installation adds to it.\n",
+             m_installFile.c_str());
+        return S_OK;
+    }
     std::error_code ec;
     std::filesystem::remove(m_installFile, ec);
     std::filesystem::create_directories(std::filesystem::path(m_installFile).parent_path(), ec);
@@ -115,6 +134,74 @@ HRESULT CSetupFile::CreateInstallFile()
                     Write("DefaultInstall", "RegisterOCXs", "RegisterOCXSection", f) &&
                     Write("DefaultInstall", "CleanUp", "1", f);
     return ok ? S_OK : E_FAIL;
+}
+
+bool CSetupFile::InstallFileWaits() const
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(std::filesystem::symlink_status(m_installFile, ec)) &&
+           CRunOnce::Holds(HandOverCommand());
+}
+
+std::map<std::string, std::string> CSetupFile::WaitingFiles() const
+{
+    std::map<std::string, std::string> waiting;
+    for (int n = 0; const std::optional<std::string> folder = DestFolder(n, m_installFile); ++n)
+        for (const std::string &line : GetPrivateProfileSection(DestGroup(n), kWhole, m_installFile)) {
+            auto [path, name] = GroupLineFiles(*folder, line);
+            waiting.emplace(std::move(name), std::move(path));
+        }
+    return waiting;
+}
+
+void CSetupFile::DropNextStartWork(std::string_view path)
+{
+    if (!RewriteNextStartLines(path, std::string()))
+        return;
+    // Its entry goes too, so a later deletion of the file is recorded again.
+    const std::string native = NativePath(path);
+    const std::optional<std::string> key = EncodeInfName(native);
+    std::vector<std::string> entries = GetPrivateProfileSection("UnInstallFile", kWhole, m_installFile);
+    std::erase_if(entries, [&](const std::string &line) {
+        const std::string_view have = InventoryLine(line).first;
+        return (key && have == *key) || have == native;
+    });
+    WritePrivateProfileSection("UnInstallFile", entries, m_installFile);
+}
+
+bool CSetupFile::MoveWaitingFile(std::string_view path, std::string_view waitingName)
+{
+    const std::optional<std::string> name =
+        InfNameField(std::filesystem::path(NativePath(path)).filename().string());
+    const std::optional<std::string> source = InfNameField(waitingName);
+    if (!name || !source) {
+        LogUnwritable(waitingName, m_installFile);
+        return false;
+    }
+    return RewriteNextStartLines(path, *name + "," + *source + ",,1");
+}
+
+bool CSetupFile::RewriteNextStartLines(std::string_view path, const std::string &line)
+{
+    const std::string wanted = NormalPath(path);
+    bool found = false;
+    bool written = true;
+    for (int n = 0; const std::optional<std::string> folder = DestFolder(n, m_installFile); ++n) {
+        std::vector<std::string> lines = GetPrivateProfileSection(DestGroup(n), kWhole, m_installFile);
+        std::vector<std::string> kept;
+        for (std::string &have : lines)
+            if (GroupLineFiles(*folder, have).first != wanted)
+                kept.push_back(std::move(have));
+        if (kept.size() == lines.size())
+            continue;
+        found = true;
+        if (!line.empty())
+            kept.push_back(line);
+        written = WritePrivateProfileSection(DestGroup(n), kept, m_installFile) && written;
+    }
+    if (!written)
+        VLOG("SetupFile", "Could not change the lines of %s in %s.\n", wanted.c_str(), m_installFile.c_str());
+    return found && written;
 }
 
 HRESULT CSetupFile::CreateUninstallFile()
@@ -296,6 +383,7 @@ void CSetupFile::RecordFile(std::string_view directory, std::string_view fileNam
         if (n < 0)
             return;
         AppendToList(file, "Delfiles", DestGroup(n));
+        m_nextStartWork = m_nextStartWork || target == SetupTarget::InstallFile;
         if (registerFlag)
             AddSectionLine("UnregisterOCXsSection", "%" + DestId(n) + "%\\" + *name, file);
         addEntry("install");
@@ -315,6 +403,7 @@ void CSetupFile::RecordFile(std::string_view directory, std::string_view fileNam
         if (n < 0)
             return;
         AppendToList(m_installFile, "Copyfiles", DestGroup(n));
+        m_nextStartWork = true;
         AddSectionLine(DestGroup(n), *source == *name ? *name + ",,,1" : *name + "," + *source + ",,1",
                        m_installFile);
         return;
@@ -405,8 +494,12 @@ HandOverResult CSetupFile::HandOver()
         std::filesystem::remove(m_installFile, ec);
         return HandOverResult::Complete;
     }
-    const std::string command = std::string(kCommandPrefix) + " " + m_installFile;
-    if (FAILED(CRunOnce::Write(m_options.runOnceName, command))) {
+    if (m_keptInstallFile && !m_nextStartWork) {
+        VLOG("SetupFile", "%s still holds an earlier installation's work, handed to the next start before.\n",
+             m_installFile.c_str());
+        return HandOverResult::Complete;
+    }
+    if (FAILED(CRunOnce::Write(m_options.runOnceName, HandOverCommand()))) {
         VLOG("SetupFile", "The install file %s could not be handed to the next start.\n",
              m_installFile.c_str());
         return HandOverResult::Failed;
@@ -415,6 +508,11 @@ HandOverResult CSetupFile::HandOver()
         platform::ShowMessageBox(kRestartRefused, m_options.caption,
                                  platform::MB_OK | platform::MB_ICONEXCLAMATION);
     return HandOverResult::RestartNeeded;
+}
+
+std::string CSetupFile::HandOverCommand() const
+{
+    return std::string(kCommandPrefix) + " " + m_installFile;
 }
 
 bool CSetupFile::Restart(const std::string &caption)

@@ -4,8 +4,10 @@
 //
 // - the install file, "<EngName>Install.INF" in the temporary folder: the
 //   copies and deletions that could not be done while the system runs (files
-//   in use). It is recreated by every installation and handed to the next
-//   start through a RunOnce value; the user is offered a restart.
+//   in use). It is handed to the next start through a RunOnce value and the
+//   user is offered a restart. An installation makes it anew, unless a
+//   RunOnce value still hands it to the next start: then that work is still
+//   to be done, and the installation adds its own lines to it.
 // - the uninstall file, "<EngName>UnInstall.INF" in the install folder: it
 //   grows over every installation with what is needed to remove the product
 //   again, and keeps the inventory of installed files ("UnInstallFile":
@@ -25,6 +27,7 @@
 // Only the install worker's thread uses one object; texts are UTF-8.
 #include "platform/Win32Types.h"
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,9 +91,22 @@ public:
     const std::string &UninstallFilePath() const { return m_uninstallFile; }
     const std::string &FilePath(SetupTarget target) const;
 
-    // Deletes an existing install file and creates it anew with its
-    // "Version", "SourceDisksNames" and "DefaultInstall" lines.
+    // Creates the install file anew (what had its name is deleted) with its
+    // "Version", "SourceDisksNames" and "DefaultInstall" lines; an install
+    // file that still waits for the next start is kept as it is.
     HRESULT CreateInstallFile();
+    // Whether the install file still waits for the next start: a plain file
+    // that a RunOnce value still hands to it.
+    bool InstallFileWaits() const;
+    // The files the install file names beside it for the next start:
+    // waiting name -> the destination's full path (normal form).
+    std::map<std::string, std::string> WaitingFiles() const;
+    // Takes the file `path` out of the install file's copies and deletions:
+    // a file installed now is newer than what waits for the next start.
+    void DropNextStartWork(std::string_view path);
+    // The copy of `path` at the next start comes from `waitingName` beside
+    // the install file from now on. False when no line could be written.
+    bool MoveWaitingFile(std::string_view path, std::string_view waitingName);
     // Creates the uninstall file with its prompts, strings and sections when
     // it does not exist: S_OK when this call created it, S_FALSE when it
     // existed (it is then only extended).
@@ -156,7 +172,9 @@ public:
     static std::string PrivateIniLine(std::string_view file, std::string_view section, std::string_view key);
 
     // The end of an installation. When the install file lists nothing to
-    // copy or delete it is deleted: Complete. Otherwise the RunOnce value
+    // copy or delete it is deleted: Complete. A kept install file to which
+    // this installation added nothing stays as it was handed over: Complete.
+    // Otherwise the RunOnce value
     // "rundll32.exe advpack.dll,LaunchINFSection <install file>" is written
     // and the restart offered: RestartNeeded. When the user declines, or the
     // system cannot be asked to restart, the refusal message tells the user
@@ -170,12 +188,18 @@ public:
 
 private:
     void AppendToList(const std::string &file, const char *key, const std::string &item);
+    std::string HandOverCommand() const;
+    // Rewrites the install file's lines for `path`: dropped when `line` is
+    // empty, else replaced by it.
+    bool RewriteNextStartLines(std::string_view path, const std::string &line);
     // The program logs of the install folder join the uninstall file's deletions.
     void RemoveProgramLogs();
 
     CSetupFileOptions m_options;
     std::string m_installFile;
     std::string m_uninstallFile;
+    bool m_keptInstallFile = false; // it waited for the next start already
+    bool m_nextStartWork = false;   // this installation left work for the next start
 };
 
 } // namespace installengine

@@ -256,6 +256,58 @@ TEST_F(WorkerFileTest, AProgramInUseIsReplacedAtTheNextStart)
     EXPECT_EQ(Version(Dir("bin/Velmor.exe")), "2.0.0.0");
 }
 
+// Two installations before the next start, with programs in use in both and
+// every download named like the programs: the second keeps what the first
+// left for the next start and adds its own work; runonce.exe then puts the
+// newest file of each folder in place.
+TEST_F(WorkerFileTest, ASecondInstallationKeepsTheWorkWaitingForTheNextStart)
+{
+    struct Folder {
+        const char *name;
+        const char *files[2]; // each installation's Velmor.exe, "" none
+        bool runs[2];         // the old program runs during each installation
+        const char *expected; // after the next start
+    };
+    const Folder folders[] = {
+        {"a", {"a1", ""}, {true, false}, "a1"},   // only the first's file waits
+        {"b", {"", "b2"}, {false, true}, "b2"},   // its waiting name is taken by "a"
+        {"c", {"c1", "c2"}, {true, true}, "c2"},  // waits twice: the newest wins
+        {"d", {"d1", "d2"}, {true, false}, "d2"}, // installed now: nothing older follows
+    };
+    const auto program = [&](const Folder &f) { return Dir(f.name + std::string("/Velmor.exe")); };
+    std::map<std::string, std::unique_ptr<ChildProgram>> running;
+    for (const Folder &f : folders) {
+        Put(program(f), Read(WORKER_PROBE_1));
+        std::filesystem::permissions(program(f), std::filesystem::perms::owner_all);
+    }
+    for (int run = 0; run < 2; ++run) {
+        ScriptFile script(m_env.Path("tmp") + "/run" + std::to_string(run) + ".kus");
+        for (const Folder &f : folders) {
+            if (!f.runs[run])
+                running.erase(f.name);
+            else if (!running.contains(f.name))
+                running[f.name] = std::make_unique<ChildProgram>(
+                    program(f), std::vector<std::string>{"--sleep", "60"}, m_env.Root());
+            if (*f.files[run])
+                script.Item("Install_File", f.name,
+                            {{"Src", Serve(std::to_string(run) + "/" + f.name + "/Velmor.exe", f.files[run])},
+                             {"DestDir", std::string("%INSTALL_DIR%\\") + f.name},
+                             {"Filename", "Velmor.exe"}});
+        }
+        CInstallWorkerOptions options = Options();
+        options.scriptPath = script.Path();
+        options.items = SelectFirstInstallItems(script.Path());
+        ASSERT_EQ(RunWorker(options), INSTALL_WORKER_RESTART) << run;
+    }
+    running.clear();
+    const ProgramResult login = RunProgram(ProgramPath("runonce.exe"), {}, m_env.Root(), {}, 60000);
+    EXPECT_EQ(login.exitCode, 0) << login.err;
+    for (const Folder &f : folders) {
+        const std::string now = Read(program(f));
+        EXPECT_EQ(now.size() < 16 ? now : "the old program", f.expected) << f.name << login.err;
+    }
+}
+
 // Components by extension: a library's DllRegisterServer, regsvr32.exe when
 // the library has none, a program's /RegServer; a failure asks whether to go
 // on.
