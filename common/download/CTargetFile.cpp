@@ -11,27 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace {
-
-int WriteAll(int fd, const char *data, std::size_t bytes)
-{
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, data, bytes);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        data += n;
-        bytes -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-} // namespace
-
 bool CTargetFile::IsOwnPrivateFile(const struct stat &st)
 {
     return st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
@@ -119,7 +98,7 @@ int CTargetFile::Flush()
         return m_error;
     if (m_digest)
         m_digest->Update(m_buffer.get(), m_used);
-    m_error = WriteAll(m_fd, m_buffer.get(), m_used);
+    m_error = platform::WriteAll(m_fd, std::string_view(m_buffer.get(), m_used));
     m_used = 0;
     return m_error;
 }

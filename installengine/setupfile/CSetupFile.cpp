@@ -101,6 +101,26 @@ std::pair<std::string_view, std::string_view> InventoryLine(std::string_view lin
     return {line.substr(0, eq), line.substr(eq + 1)};
 }
 
+// Whether an inventory line is the entry of the file `nativePath`: its key
+// is the path as the engine writes it (encoded), or, in files written before
+// names were encoded, the path as it stands.
+class InventoryKey {
+public:
+    explicit InventoryKey(std::string nativePath)
+        : m_native(std::move(nativePath)), m_encoded(EncodeInfName(m_native))
+    {
+    }
+    bool Names(std::string_view line) const
+    {
+        const std::string_view have = InventoryLine(line).first;
+        return (m_encoded && have == *m_encoded) || have == m_native;
+    }
+
+private:
+    std::string m_native;
+    std::optional<std::string> m_encoded;
+};
+
 } // namespace
 
 CSetupFile::CSetupFile(CSetupFileOptions options) : m_options(std::move(options))
@@ -156,16 +176,13 @@ std::map<std::string, std::string> CSetupFile::WaitingFiles() const
 
 void CSetupFile::DropNextStartWork(std::string_view path)
 {
-    if (!RewriteNextStartLines(path, std::string()))
+    // Nothing waits for the next start yet: no line can name the file.
+    if ((!m_keptInstallFile && !m_nextStartWork) || !RewriteNextStartLines(path, std::string()))
         return;
     // Its entry goes too, so a later deletion of the file is recorded again.
-    const std::string native = NativePath(path);
-    const std::optional<std::string> key = EncodeInfName(native);
+    const InventoryKey key(NativePath(path));
     std::vector<std::string> entries = GetPrivateProfileSection("UnInstallFile", kWhole, m_installFile);
-    std::erase_if(entries, [&](const std::string &line) {
-        const std::string_view have = InventoryLine(line).first;
-        return (key && have == *key) || have == native;
-    });
+    std::erase_if(entries, [&](const std::string &line) { return key.Names(line); });
     WritePrivateProfileSection("UnInstallFile", entries, m_installFile);
 }
 
@@ -430,14 +447,10 @@ bool CSetupFile::HasInventoryEntry(std::string_view path) const
 
 std::string CSetupFile::InventoryEntry(SetupTarget target, std::string_view path) const
 {
-    const std::string native = NativePath(path);
-    const std::optional<std::string> key = EncodeInfName(native);
-    for (const std::string &line : GetPrivateProfileSection("UnInstallFile", kWhole, FilePath(target))) {
-        // Files written before names were encoded hold the path as it stands.
-        const auto [have, value] = InventoryLine(line);
-        if ((key && have == *key) || have == native)
-            return std::string(value);
-    }
+    const InventoryKey key(NativePath(path));
+    for (const std::string &line : GetPrivateProfileSection("UnInstallFile", kWhole, FilePath(target)))
+        if (key.Names(line))
+            return std::string(InventoryLine(line).second);
     return {};
 }
 

@@ -103,6 +103,7 @@ public:
     std::map<std::string, std::string> WaitingFiles() const;
     // Takes the file `path` out of the install file's copies and deletions:
     // a file installed now is newer than what waits for the next start.
+    // Reads nothing while the install file holds no work for the next start.
     void DropNextStartWork(std::string_view path);
     // The copy of `path` at the next start comes from `waitingName` beside
     // the install file from now on. False when no line could be written.

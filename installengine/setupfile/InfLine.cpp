@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <utility>
 
 namespace installengine {
 namespace {
@@ -12,48 +11,6 @@ namespace {
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-// The code point of the UTF-8 sequence at `at` and its length in bytes;
-// nothing for bytes that are no UTF-8 (also overlong forms and surrogates).
-std::optional<std::pair<char32_t, std::size_t>> NextCodePoint(std::string_view text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80)
-        return std::pair{char32_t{lead}, std::size_t{1}};
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size())
-        return std::nullopt;
-    char32_t cp = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return std::nullopt;
-        cp = (cp << 6) | (byte(at + i) & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return std::nullopt;
-    return std::pair{cp, length};
-}
-
-void AppendUtf8(std::string &out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 bool HoldsInCp949(std::string_view text)
@@ -141,7 +98,7 @@ std::optional<std::string> EncodeInfName(std::string_view name)
     std::string out;
     out.reserve(name.size());
     for (std::size_t at = 0; at < name.size();) {
-        const auto next = NextCodePoint(name, at);
+        const auto next = platform::DecodeUtf8At(name, at);
         if (!next || next->first < 0x20 || next->first == 0x7F)
             return std::nullopt;
         const auto [cp, length] = *next;
@@ -187,7 +144,7 @@ std::string DecodeInfName(std::string_view text)
             // zero inside a name.
             if (digits >= 4 && end < text.size() && text[end] == '>' && cp >= 0x20 && cp != 0x7F &&
                 cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                AppendUtf8(out, cp);
+                platform::AppendUtf8(out, cp);
                 at = end + 1;
                 continue;
             }

@@ -4,7 +4,6 @@
 
 #include "CInstallPlaces.h"
 #include "CLogFile.h"
-#include "InfLine.h"
 #include "InstallActions.h"
 #include "ScriptPath.h"
 
@@ -88,8 +87,8 @@ bool CInstallRecord::WriteUninstallEntry(CSetupFile &setup) const
     // deletes the key), beside the line for the value of that name.
     setup.AddUninstallLine(
         "DelRegSection",
-        "HKLM," + installengine::QuoteInfField("software\\microsoft\\windows\\currentversion\\uninstall\\" +
-                                               m_info.korName));
+        CSetupFile::RegistryKeyLine("HKLM", "software\\microsoft\\windows\\currentversion\\uninstall\\" +
+                                                m_info.korName));
     WriteValue(platform::RegRoot::HKLM, key, "DisplayName", m_info.korName);
     WriteValue(platform::RegRoot::HKLM, key, "DisplayIcon",
                installengine::JoinPath(m_info.installDir, m_info.exeName + ",0"));

@@ -3,6 +3,7 @@
 #include "CDesktopEntry.h"
 #include "CLogFile.h"
 
+#include "platform/NewFile.h"
 #include "platform/ShellFolders.h"
 
 #include <fcntl.h>
@@ -67,19 +68,6 @@ std::string JoinLines(const std::vector<std::string> &lines)
     return text;
 }
 
-bool WriteAll(int fd, const std::string &text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Writes `text` over `target` in place: for a file in a folder where no
 // new file can be made.
 bool OverwriteInPlace(const std::string &target, const std::string &text)
@@ -87,7 +75,7 @@ bool OverwriteInPlace(const std::string &target, const std::string &text)
     const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool ok = WriteAll(fd, text);
+    const bool ok = platform::WriteAll(fd, text) == 0;
     return ::close(fd) == 0 && ok;
 }
 
@@ -103,14 +91,14 @@ bool WriteLines(const std::string &path, const std::vector<std::string> &lines)
     struct stat old {};
     const bool existed = ::stat(target.c_str(), &old) == 0;
     const std::string temp = target + ".kerrow-" + std::to_string(::getpid()) + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = platform::CreateNewFile(temp, 0644);
     if (fd < 0) {
         if (existed && OverwriteInPlace(target, text))
             return true;
         VLOG("Kerrow", "Could not write %s (%s).\n", target.c_str(), std::strerror(errno));
         return false;
     }
-    bool ok = (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, text);
+    bool ok = (!existed || ::fchmod(fd, old.st_mode & 07777) == 0) && platform::WriteAll(fd, text) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         VLOG("Kerrow", "Could not replace %s (%s).\n", target.c_str(), std::strerror(errno));

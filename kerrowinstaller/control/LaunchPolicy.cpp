@@ -2,11 +2,13 @@
 
 #include "LauncherMessages.h"
 
+#include "Macros.h"
+
 #include "platform/Process.h"
 
-#include <strings.h>
-
 namespace {
+
+using installengine::SameText;
 
 constexpr char kProduct[] = "Velmor.exe";
 
@@ -23,11 +25,6 @@ bool HasControlCharacter(std::string_view text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             return true;
     return false;
-}
-
-bool SameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // `text` holds `part` in any letter case.

@@ -2,6 +2,8 @@
 
 #include "InstallerPropertyMap.h"
 
+#include "platform/CodePage.h"
+
 #include <strings.h>
 
 #include <cstdint>
@@ -75,46 +77,6 @@ std::optional<std::string> CKerrowUrl::Decode(std::string_view text)
     return out;
 }
 
-bool CKerrowUrl::IsUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            code = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            code = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = code << 6 | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points beyond U+10FFFF.
-        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 const CKerrowUrl::Parameter *CKerrowUrl::Find(std::string_view name) const
 {
     for (const Parameter &parameter : m_parameters)
@@ -168,7 +130,7 @@ std::optional<CKerrowUrl> CKerrowUrl::Parse(std::string_view url, std::string &e
             error = "'" + Quote(pair) + "'에 잘못된 퍼센트 인코딩이 있습니다.";
             return std::nullopt;
         }
-        if (!IsUtf8(*name) || !IsUtf8(*value)) {
+        if (!platform::IsUtf8(*name) || !platform::IsUtf8(*value)) {
             error = "'" + Quote(*name) + "' 매개변수에 UTF-8이 아닌 바이트가 있습니다.";
             return std::nullopt;
         }

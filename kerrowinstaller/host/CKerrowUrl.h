@@ -42,7 +42,6 @@ public:
 
     // Percent-decoding of one component; nothing for a bad escape.
     static std::optional<std::string> Decode(std::string_view text);
-    static bool IsUtf8(std::string_view text);
 
 private:
     std::vector<Parameter> m_parameters;

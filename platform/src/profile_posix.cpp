@@ -474,17 +474,7 @@ bool ReplaceFile(const std::filesystem::path &path, const std::string &data)
     const int fd = CreateNewFile(temp.string(), 0600);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) == 0;
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
     if (ok && ::rename(temp.c_str(), path.c_str()) == 0)

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <strings.h>
+
 namespace {
 
 CommandLineArgs g_appArgs;
@@ -57,10 +59,7 @@ void CommandLineArgs::TakeRelay(std::string &text)
     for (std::size_t at = 0; at + kName.size() <= text.size(); ++at) {
         if (at > 0 && text[at - 1] != ' ')
             continue;
-        bool same = true;
-        for (std::size_t i = 0; i < kName.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(text[at + i])) == kName[i];
-        if (!same)
+        if (::strncasecmp(text.data() + at, kName.data(), kName.size()) != 0)
             continue;
         const std::size_t from = at + kName.size();
         const std::size_t end = std::min(text.find(' ', from), text.size());

@@ -64,6 +64,24 @@ int RoundUp4(int n)
     return (n + 3) & ~3;
 }
 
+// Bottom-up 24-bit BGR rows `stride` bytes apart as a new buffer of top-down
+// rows at the default stride (what the pipeline's BGR caps describe); null
+// when no memory can be had.
+platform::GstBufferPtr UprightCopy(const unsigned char *bottomUp, int width, int height, int stride)
+{
+    const int rowBytes = RoundUp4(width * 3);
+    platform::GstBufferPtr buffer(
+        gst_buffer_new_allocate(nullptr, static_cast<gsize>(rowBytes) * static_cast<gsize>(height), nullptr));
+    platform::BufferMap map(buffer.get(), GST_MAP_WRITE);
+    if (!map.ok())
+        return nullptr;
+    for (int row = 0; row < height; ++row)
+        std::memcpy(map.data() + static_cast<std::size_t>(row) * rowBytes,
+                    bottomUp + static_cast<std::size_t>(height - 1 - row) * static_cast<std::size_t>(stride),
+                    static_cast<std::size_t>(width) * 3);
+    return buffer;
+}
+
 // `width` x `height` fitted within the relay's largest picture, shape kept,
 // even sides (the encoder's 4:2:0 needs them).
 void FitPicture(int width, int height, int &outWidth, int &outHeight)
@@ -144,16 +162,9 @@ void CRelayPublisher::SetPauseImage(const unsigned char *bottomUpBgr, int width,
 {
     if (!bottomUpBgr || width <= 0 || height <= 0)
         return;
-    const int stride = RoundUp4(width * 3);
-    platform::GstBufferPtr buffer(
-        gst_buffer_new_allocate(nullptr, static_cast<gsize>(stride) * static_cast<gsize>(height), nullptr));
-    platform::BufferMap map(buffer.get(), GST_MAP_WRITE);
-    if (!map.ok())
+    platform::GstBufferPtr buffer = UprightCopy(bottomUpBgr, width, height, width * 3);
+    if (!buffer)
         return;
-    for (int row = 0; row < height; ++row)
-        std::memcpy(map.data() + static_cast<std::size_t>(row) * stride,
-                    bottomUpBgr + static_cast<std::size_t>(height - 1 - row) * width * 3,
-                    static_cast<std::size_t>(width) * 3);
     m_pauseImage = std::move(buffer);
     m_pauseWidth = width;
     m_pauseHeight = height;
@@ -233,18 +244,10 @@ void CRelayPublisher::PushVideo(const SourceFrame &frame, bool live)
     item.video = true;
     item.captured = Now();
     if (live || !m_pauseImage) {
-        // Bottom-up rows in, top-down rows of the default stride out: the
-        // copy that has to be made anyway also turns the picture upright.
-        const int stride = RoundUp4(frame.width * 3);
-        item.buffer.reset(gst_buffer_new_allocate(
-            nullptr, static_cast<gsize>(stride) * static_cast<gsize>(frame.height), nullptr));
-        platform::BufferMap map(item.buffer.get(), GST_MAP_WRITE);
-        if (!map.ok())
+        // The copy that has to be made anyway also turns the picture upright.
+        item.buffer = UprightCopy(frame.data, frame.width, frame.height, frame.stride);
+        if (!item.buffer)
             return;
-        for (int row = 0; row < frame.height; ++row)
-            std::memcpy(map.data() + static_cast<std::size_t>(row) * stride,
-                        frame.data + static_cast<std::size_t>(frame.height - 1 - row) * frame.stride,
-                        static_cast<std::size_t>(frame.width) * 3);
         item.width = frame.width;
         item.height = frame.height;
     } else {
@@ -609,9 +612,8 @@ bool CRelayPublisher::PushToVideo(Pipeline &p, GstBuffer *raw, int width, int he
     p.lastPictureWidth = width;
     p.lastPictureHeight = height;
     p.repeating = false;
-    GstSample *sample = gst_sample_new(buffer.get(), p.videoCaps.get(), nullptr, nullptr);
-    gst_app_src_push_sample(GST_APP_SRC(p.videoSrc), sample);
-    gst_sample_unref(sample);
+    const platform::GstSamplePtr sample(gst_sample_new(buffer.get(), p.videoCaps.get(), nullptr, nullptr));
+    gst_app_src_push_sample(GST_APP_SRC(p.videoSrc), sample.get());
     ++m_picturesSent;
     return true;
 }
@@ -726,14 +728,14 @@ void CRelayPublisher::EndStream(Pipeline &p)
 bool CRelayPublisher::RelayAnswers(bool &resolved)
 {
     resolved = true;
-    std::unique_ptr<GSocketClient, GObjectUnref> client(g_socket_client_new());
+    platform::GObjectPtr<GSocketClient> client(g_socket_client_new());
     g_socket_client_set_timeout(client.get(), 1);
     g_socket_client_set_enable_proxy(client.get(), FALSE); // the relay itself, as rtmp2sink reaches it
     const bool v6 = m_address.host.find(':') != std::string::npos;
     const std::string target =
         (v6 ? "[" + m_address.host + "]" : m_address.host) + ":" + std::to_string(m_address.port);
     GError *error = nullptr;
-    std::unique_ptr<GSocketConnection, GObjectUnref> connection(g_socket_client_connect_to_host(
+    platform::GObjectPtr<GSocketConnection> connection(g_socket_client_connect_to_host(
         client.get(), target.c_str(), static_cast<guint16>(m_address.port), m_cancellable.get(), &error));
     platform::GErrorPtr errorHolder(error);
     if (error && error->domain == G_RESOLVER_ERROR)

@@ -150,14 +150,7 @@ private:
     std::atomic<bool> m_accepting{false}; // a pipeline wants data
     std::atomic<RelayState> m_state{RelayState::Off};
     std::thread m_thread;
-    struct GObjectUnref {
-        void operator()(gpointer object) const noexcept
-        {
-            if (object)
-                g_object_unref(object);
-        }
-    };
-    std::unique_ptr<GCancellable, GObjectUnref> m_cancellable; // cancels the reachability check
+    platform::GObjectPtr<GCancellable> m_cancellable; // cancels the reachability check
 
     std::atomic<std::uint64_t> m_picturesSent{0};
     std::atomic<std::uint64_t> m_picturesDropped{0};

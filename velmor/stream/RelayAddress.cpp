@@ -3,16 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
-namespace {
+#include <strings.h>
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
+namespace {
 
 bool IsHostChar(char c)
 {
@@ -31,7 +24,7 @@ bool IsKeyChar(char c)
 bool RelayAddress::Parse(std::string_view url, RelayAddress &out)
 {
     constexpr std::string_view kScheme = "rtmp://";
-    if (!StartsWithNoCase(url, kScheme))
+    if (url.size() < kScheme.size() || ::strncasecmp(url.data(), kScheme.data(), kScheme.size()) != 0)
         return false;
     std::string_view rest = url.substr(kScheme.size());
     RelayAddress a;

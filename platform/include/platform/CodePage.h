@@ -3,8 +3,11 @@
 // texts use and the UTF-8 the program keeps its text in. Text crosses to CP949
 // only where it leaves the program (log file, chat packets, INI files,
 // registry store) and comes back to UTF-8 where it enters.
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class QString;
 
@@ -25,5 +28,14 @@ std::size_t AnsiLength(std::string_view utf8);
 // allocating (after the first call on a thread), stopping before a character
 // that would not fit. Zero-terminates; returns the bytes written.
 std::size_t Utf8ToAnsiBuffer(std::string_view utf8, char *out, std::size_t size);
+
+// The code point of the UTF-8 sequence at `at` in `text` and its length in
+// bytes; nothing for bytes that are no UTF-8 (a stray or missing byte, an
+// overlong form, a surrogate, beyond U+10FFFF).
+std::optional<std::pair<char32_t, std::size_t>> DecodeUtf8At(std::string_view text, std::size_t at);
+// Whether all of `text` is UTF-8.
+bool IsUtf8(std::string_view text);
+// Appends the UTF-8 bytes of `codePoint` (at most U+10FFFF, no surrogate).
+void AppendUtf8(std::string &out, char32_t codePoint);
 
 } // namespace platform

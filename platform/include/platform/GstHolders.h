@@ -70,6 +70,13 @@ struct GErrorFree {
 struct GFree {
     void operator()(gpointer p) const noexcept { g_free(p); }
 };
+struct GObjectUnref {
+    void operator()(gpointer object) const noexcept
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
 
 // Any GstObject (elements, bins, pads, buses, devices, device monitors, clocks).
 template <typename T>
@@ -82,6 +89,9 @@ using GstMessagePtr = std::unique_ptr<GstMessage, GstMessageUnref>;
 using GstStructurePtr = std::unique_ptr<GstStructure, GstStructureFree>;
 using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using GCharPtr = std::unique_ptr<gchar, GFree>;
+// A plain GObject that is no GstObject (GIO's sockets, clients, cancellables).
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
 // Takes ownership of a possibly floating object (a new element, pad or
 // device): sinks the floating reference, or adds one if it was not floating.

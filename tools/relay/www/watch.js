@@ -1,5 +1,5 @@
 // The watch page's player. The broadcast's key comes from the page's address
-// (watch.html?stream=KEY); its HLS playlist is <data-hls-base>KEY.m3u8 on the
+// (/?stream=KEY); its HLS playlist is <data-hls-base>KEY.m3u8 on the
 // same relay. The page plays it with hls.js (Media Source Extensions), or with
 // the browser's own HLS support where it has no MSE (Safari on iOS).
 //
