@@ -37,20 +37,6 @@ private:
     int m_fd;
 };
 
-bool WriteAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool CopyBytes(int from, int to)
 {
     char buffer[64 * 1024];
@@ -62,8 +48,11 @@ bool CopyBytes(int from, int to)
             return false;
         if (n == 0)
             return true;
-        if (!WriteAll(to, buffer, static_cast<std::size_t>(n)))
+        if (const int error = platform::WriteAll(to, std::string_view(buffer, static_cast<std::size_t>(n)));
+            error != 0) {
+            errno = error;
             return false;
+        }
     }
 }
 
